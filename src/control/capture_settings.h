@@ -1,0 +1,30 @@
+// Everything the command line can change, with its default. One instance per
+// process, filled by the command-line parser and read by every other part.
+#pragma once
+
+#include <cstdint>
+
+struct CaptureSettings {
+  // Text fields point into the argument list or at built-in constants.
+  const char* portName = "COM1";
+  const char* outputPath = "zurout.spt";
+  int32_t baudRate = 9600;
+  uint8_t parityCode = 0;  // 0 none, 1 odd, 2 even
+  const char* parityName = "no";
+  uint8_t stopBitCode = 0;  // 0 one stop bit, 2 two stop bits
+  int32_t flowControl = 1;  // 0 lines off, 2 handshake, anything else lines on
+  int32_t timeoutSeconds = 20;  // 0 ends at once, negative never expires
+  int logLevel = 0;             // 0 quiet, 1 "-d", 2 "-d2"
+  bool progress = false;
+  bool filterOff = false;
+  bool showRejected = false;
+  uint8_t beginMarker = 0;  // 0: no begin marker
+  uint8_t endMarker = 0;    // 0: no end marker
+  bool useOverlapped = true;
+  const char* txString = "^";
+  int32_t txCount = 0;  // the one setting the supervisor changes: it counts down
+  const char* signalList = nullptr;
+
+  // The stop-bit count as shown to the user.
+  int stopBitsShown() const { return stopBitCode / 2 + 1; }
+};

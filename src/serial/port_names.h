@@ -1,0 +1,23 @@
+// How a port argument ("COM7", "/dev/ttyUSB0") becomes a device on this
+// machine, and the text that messages show for it.
+#pragma once
+
+#include <string>
+
+// Where ports live on this machine. Tests point the roots at fake trees.
+struct PortEnvironment {
+  std::string mapDir;                         // folder of COMn -> device links
+  std::string sysfsRoot = "/sys/class/tty";  // serial devices present
+  std::string devRoot = "/dev";               // where their device nodes are
+
+  // The port map from XDG_CONFIG_HOME (or HOME/.config) and the real roots.
+  static PortEnvironment fromProcess();
+};
+
+// The device path shown in messages: "\\.\COM12" for a COM name longer than
+// four characters, the name itself otherwise (also for a path).
+std::string shownDevicePath(const char* portName);
+
+// Resolves a port argument to the device to open. Returns 0, or ENOENT when
+// the port does not exist on this machine.
+int resolvePort(const char* portName, const PortEnvironment& env, std::string* device);

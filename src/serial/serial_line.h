@@ -1,0 +1,73 @@
+// The serial port and the platform operations on it. One implementation file
+// per platform sits behind this header (serial_line_posix.cpp today).
+//
+// Threads: the capture worker calls waitForLineEvent(), queueCount(), read()
+// and status(); the supervisor calls write() and requestStop() at the same
+// time. Everything else runs on the main thread before the worker starts or
+// after it has been stopped and joined.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "serial/line_settings.h"
+
+class SerialLine {
+ public:
+  // Bytes the line's own input queue holds at most. A read of this many bytes
+  // always empties the queue, so no line feed is ever left behind in it.
+  static constexpr size_t kQueueCapacity = 16383;
+  // What waitForLineEvent() returns when requestStop() woke it.
+  static constexpr int kStopped = -1;
+
+  SerialLine();
+  ~SerialLine();
+  SerialLine(const SerialLine&) = delete;
+  SerialLine& operator=(const SerialLine&) = delete;
+
+  // Opens an existing device for this process alone. Returns 0, or the error
+  // number: EBUSY (16) when another process holds the port.
+  int open(const std::string& devicePath);
+  bool isOpen() const;
+
+  // Discards whatever both directions hold. 0 or an error number.
+  int purge();
+
+  // Raw 8-bit line at the exact rate, parity and stop bits, DTR/RTS as the
+  // flow control says. 0 or the driver's error number.
+  int applySettings(const LineSettings& settings);
+
+  // Blocks until a line feed has entered the input queue since the previous
+  // wait returned (several give one wake-up), or the queue is full. Returns 0,
+  // kStopped after requestStop(), or the error number of a line that failed
+  // (hang-up, I/O error).
+  int waitForLineEvent();
+
+  // Takes in what the device has delivered so far and returns how many bytes
+  // the queue holds. 0 or an error number.
+  int queueCount(size_t* count);
+
+  // Takes up to `max` bytes from the queue; never blocks.
+  size_t read(uint8_t* buffer, size_t max);
+
+  // The line's error state: 0 while the port is usable, else an error number.
+  int status() const;
+
+  // Sends text. Without waiting, what the driver cannot take now is dropped;
+  // with waiting, returns once the driver has taken all of it (or the line
+  // failed). The result is not reported.
+  void write(const char* text, size_t length, bool waitUntilTaken);
+
+  // Applies a line signal code 1..9 (SETXOFF .. CLRBREAK). 0 or an error number.
+  int applySignal(int code);
+
+  // Wakes a waiting worker; it returns kStopped from now on. Thread-safe.
+  void requestStop();
+
+  void close();
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
