@@ -11,8 +11,8 @@ struct CaptureSettings {
   int32_t baudRate = 9600;
   uint8_t parityCode = 0;  // 0 none, 1 odd, 2 even
   const char* parityName = "no";
-  uint8_t stopBitCode = 0;  // 0 one stop bit, 2 two stop bits
-  int32_t flowControl = 1;  // 0 lines off, 2 handshake, anything else lines on
+  uint8_t stopBitCode = 0;      // 0 one stop bit, 2 two stop bits
+  int32_t flowControl = 1;      // 0 lines off, 2 handshake, anything else lines on
   int32_t timeoutSeconds = 20;  // 0 ends at once, negative never expires
   int logLevel = 0;             // 0 quiet, 1 "-d", 2 "-d2"
   bool progress = false;

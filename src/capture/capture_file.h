@@ -1,0 +1,52 @@
+// The capture file: opened for appending, written through a buffer, every
+// line feed stored as carriage return + line feed so a capture reads the same
+// on every platform. A failure to write is reported once and remembered.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+class CaptureFile {
+ public:
+  static constexpr size_t kBufferSize = 64 * 1024;
+
+  // `console` receives the one write-error message.
+  explicit CaptureFile(std::FILE* console) : console_(console) {}
+  ~CaptureFile();
+  CaptureFile(const CaptureFile&) = delete;
+  CaptureFile& operator=(const CaptureFile&) = delete;
+
+  // Opens `path` for appending, creating it if missing. 0 or an error number.
+  int open(const char* path);
+  bool isOpen() const { return fd_ >= 0; }
+
+  // Buffers one byte; a line feed becomes carriage return + line feed.
+  void put(uint8_t byte) {
+    if (kBufferSize - used_ < 2) drain();
+    if (byte == '\n') buffer_[used_++] = '\r';
+    buffer_[used_++] = byte;
+  }
+  // Buffers bytes, each line feed becoming carriage return + line feed.
+  void putText(const uint8_t* data, size_t length);
+
+  // Writes the buffer out to the file.
+  void flush() { drain(); }
+  // Flushes and closes; idempotent.
+  void close();
+
+  // The first error number met (0 if none): the run must not end as a success.
+  int error() const { return error_; }
+
+ private:
+  void drain();
+  void fail(int errorNumber);
+
+  std::FILE* console_;
+  std::string path_;
+  int fd_ = -1;
+  int error_ = 0;
+  size_t used_ = 0;
+  uint8_t buffer_[kBufferSize];
+};

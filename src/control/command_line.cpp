@@ -1,0 +1,136 @@
+// The command-line parser. Rules are tested in a fixed order; the first that
+// matches an argument applies.
+#include "control/command_line.h"
+
+#include <cctype>
+#include <cstring>
+
+int32_t parseDecimal(const char* text) {
+  const char* p = text;
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = (*p++ == '-');
+  // Accumulate in 64 bits and stop growing once past the 32-bit range, so a
+  // long run of digits never overflows.
+  int64_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    if (value <= INT32_MAX) value = value * 10 + (*p - '0');
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+namespace {
+
+bool isPortArgument(const char* arg) {
+  // A path names a serial device directly on POSIX systems.
+  return std::strncmp(arg, "COM", 3) == 0 || arg[0] == '/';
+}
+
+// Applies an option that takes a value. Returns false on a marker-order stop.
+bool applyValueOption(const char* option, const char* value, CaptureSettings& s, std::FILE* out) {
+  if (std::strcmp(option, "-f") == 0) {
+    s.outputPath = value;
+  } else if (std::strcmp(option, "-r") == 0) {
+    s.baudRate = parseDecimal(value);
+  } else if (std::strcmp(option, "-t") == 0) {
+    s.timeoutSeconds = parseDecimal(value);
+  } else if (std::strcmp(option, "-me") == 0) {
+    if (s.endMarker != '^') {
+      std::fputs("-md|-mh option must be set before -me\n", out);
+      return false;
+    }
+    s.endMarker = static_cast<uint8_t>(value[0]);
+  } else if (std::strcmp(option, "-ms") == 0) {
+    if (s.beginMarker != '^') {
+      std::fputs("-md|-mh option must be set before -ms\n", out);
+      return false;
+    }
+    s.beginMarker = static_cast<uint8_t>(value[0]);
+  } else if (std::strcmp(option, "-tx") == 0) {
+    s.txString = value;
+    if (s.txCount == 0) s.txCount = 1;
+  } else if (std::strcmp(option, "-ntx") == 0) {
+    s.txCount = parseDecimal(value);
+  } else if (std::strcmp(option, "-s") == 0) {
+    if (parseDecimal(value) == 2) s.stopBitCode = 2;
+  } else if (std::strcmp(option, "-flowctrl") == 0) {
+    s.flowControl = parseDecimal(value);
+  } else if (std::strcmp(option, "-setsignal") == 0) {
+    s.signalList = value;
+  }
+  return true;
+}
+
+bool takesValue(const char* arg) {
+  static const char* const kValueOptions[] = {"-f",  "-r",   "-t", "-me",       "-ms",
+                                              "-tx", "-ntx", "-s", "-flowctrl", "-setsignal"};
+  for (const char* option : kValueOptions) {
+    if (std::strcmp(arg, option) == 0) return true;
+  }
+  return false;
+}
+
+// Applies a flag option. Returns false when the argument is not one.
+bool applyFlag(const char* arg, CaptureSettings& s, ParseResult& result) {
+  if (std::strcmp(arg, "-md") == 0 || std::strcmp(arg, "-mh") == 0) {
+    if (arg[2] == 'd') s.showRejected = true;
+    s.beginMarker = s.endMarker = '^';
+    result.startInSegment = false;
+  } else if (std::strcmp(arg, "-pe") == 0) {
+    s.parityCode = 2;
+    s.parityName = "even";
+  } else if (std::strcmp(arg, "-po") == 0) {
+    s.parityCode = 1;
+    s.parityName = "odd";
+  } else if (std::strcmp(arg, "-d2") == 0) {
+    s.logLevel = 2;
+  } else if (std::strcmp(arg, "-d") == 0) {
+    s.logLevel = 1;
+  } else if (std::strcmp(arg, "-progress") == 0) {
+    s.progress = true;
+  } else if (std::strcmp(arg, "-filteroff") == 0) {
+    s.filterOff = true;
+  } else if (std::strcmp(arg, "-nov") == 0) {
+    s.useOverlapped = false;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ParseResult parseCommandLine(int argc, char** argv, CaptureSettings& settings, std::FILE* out) {
+  ParseResult result;
+  if (argc <= 1) {
+    result.outcome = ParseOutcome::kListPorts;
+    return result;
+  }
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    // Option words all begin with '-', so a port argument can be told apart
+    // before them; an option's value is consumed without being tested.
+    if (isPortArgument(arg)) {
+      settings.portName = arg;
+    } else if (takesValue(arg)) {
+      if (i + 1 >= argc) {
+        result.outcome = ParseOutcome::kUsage;
+        return result;
+      }
+      if (!applyValueOption(arg, argv[++i], settings, out)) {
+        result.outcome = ParseOutcome::kMarkerOrder;
+        return result;
+      }
+    } else if (!applyFlag(arg, settings, result)) {
+      result.outcome = ParseOutcome::kUsage;
+      return result;
+    }
+  }
+  if (settings.logLevel >= 1) {
+    std::fprintf(out, ">>>options: -t %d -f %s ", settings.timeoutSeconds, settings.outputPath);
+  }
+  return result;
+}

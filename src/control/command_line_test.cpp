@@ -1,0 +1,241 @@
+#include "control/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "testing/console_capture.h"
+
+namespace {
+
+struct Parsed {
+  ParseResult result;
+  CaptureSettings settings;
+  std::string output;
+};
+
+// Keeps the argument strings alive, since settings borrow them.
+class CommandLine {
+ public:
+  Parsed parse(std::vector<std::string> args) {
+    args_ = std::move(args);
+    args_.insert(args_.begin(), "sercap");
+    argv_.clear();
+    for (std::string& arg : args_) argv_.push_back(arg.data());
+    Parsed parsed;
+    ConsoleCapture console;
+    parsed.result = parseCommandLine(static_cast<int>(argv_.size()), argv_.data(), parsed.settings,
+                                     console.stream());
+    parsed.output = console.text();
+    return parsed;
+  }
+
+ private:
+  std::vector<std::string> args_;
+  std::vector<char*> argv_;
+};
+
+TEST(ParseDecimal, ReadsLikeTheCommandLineNumbers) {
+  struct Case {
+    const char* text;
+    int32_t value;
+  } cases[] = {
+      {"5", 5},
+      {"-1", -1},
+      {"+42", 42},
+      {"  \t17", 17},
+      {"12abc", 12},
+      {"abc", 0},
+      {"", 0},
+      {"-", 0},
+      {"2147483647", INT32_MAX},
+      {"2147483648", INT32_MAX},
+      {"-2147483648", INT32_MIN},
+      {"-2147483649", INT32_MIN},
+      {"99999999999999999999999999", INT32_MAX},
+      {"-99999999999999999999999999", INT32_MIN},
+      {"0x10", 0},
+      {"1 2", 1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(parseDecimal(c.text), c.value) << c.text;
+}
+
+TEST(CommandLine, NoArgumentsListsPorts) {
+  CaptureSettings settings;
+  char name[] = "sercap";
+  char* argv[] = {name};
+  EXPECT_EQ(parseCommandLine(1, argv, settings, stdout).outcome, ParseOutcome::kListPorts);
+  EXPECT_EQ(parseCommandLine(0, argv, settings, stdout).outcome, ParseOutcome::kListPorts);
+}
+
+TEST(CommandLine, PortAloneKeepsEveryDefault) {
+  CommandLine line;
+  Parsed p = line.parse({"COM7"});
+  ASSERT_EQ(p.result.outcome, ParseOutcome::kRun);
+  const CaptureSettings& s = p.settings;
+  EXPECT_STREQ(s.portName, "COM7");
+  EXPECT_STREQ(s.outputPath, "zurout.spt");
+  EXPECT_EQ(s.baudRate, 9600);
+  EXPECT_EQ(s.parityCode, 0);
+  EXPECT_STREQ(s.parityName, "no");
+  EXPECT_EQ(s.stopBitCode, 0);
+  EXPECT_EQ(s.stopBitsShown(), 1);
+  EXPECT_EQ(s.flowControl, 1);
+  EXPECT_EQ(s.timeoutSeconds, 20);
+  EXPECT_EQ(s.logLevel, 0);
+  EXPECT_FALSE(s.progress);
+  EXPECT_FALSE(s.filterOff);
+  EXPECT_FALSE(s.showRejected);
+  EXPECT_EQ(s.beginMarker, 0);
+  EXPECT_EQ(s.endMarker, 0);
+  EXPECT_TRUE(s.useOverlapped);
+  EXPECT_STREQ(s.txString, "^");
+  EXPECT_EQ(s.txCount, 0);
+  EXPECT_EQ(s.signalList, nullptr);
+  EXPECT_TRUE(p.result.startInSegment);
+  EXPECT_EQ(p.output, "");
+}
+
+TEST(CommandLine, EachOptionSetsItsField) {
+  CommandLine line;
+  Parsed p = line.parse({"-f", "out.txt", "-r", "115200", "-t", "-1", "-pe", "-d2", "-progress",
+                         "-filteroff", "-nov", "-s", "2", "-flowctrl", "0", "-setsignal",
+                         "SETDTR,CLRRTS", "/dev/ttyUSB3"});
+  ASSERT_EQ(p.result.outcome, ParseOutcome::kRun);
+  const CaptureSettings& s = p.settings;
+  EXPECT_STREQ(s.outputPath, "out.txt");
+  EXPECT_EQ(s.baudRate, 115200);
+  EXPECT_EQ(s.timeoutSeconds, -1);
+  EXPECT_EQ(s.parityCode, 2);
+  EXPECT_STREQ(s.parityName, "even");
+  EXPECT_EQ(s.logLevel, 2);
+  EXPECT_TRUE(s.progress);
+  EXPECT_TRUE(s.filterOff);
+  EXPECT_FALSE(s.useOverlapped);
+  EXPECT_EQ(s.stopBitCode, 2);
+  EXPECT_EQ(s.stopBitsShown(), 2);
+  EXPECT_EQ(s.flowControl, 0);
+  EXPECT_STREQ(s.signalList, "SETDTR,CLRRTS");
+  EXPECT_STREQ(s.portName, "/dev/ttyUSB3");
+  EXPECT_EQ(p.output, ">>>options: -t -1 -f out.txt ");
+}
+
+TEST(CommandLine, LaterOccurrencesAndOrderRules) {
+  CommandLine line;
+  // The last port wins, whichever form it has; a lower-case com is no port.
+  EXPECT_STREQ(line.parse({"COM3", "/dev/ttyS1", "COM12"}).settings.portName, "COM12");
+  EXPECT_EQ(line.parse({"com3"}).result.outcome, ParseOutcome::kUsage);
+  // "-s" can only select two stop bits.
+  EXPECT_EQ(line.parse({"-s", "1"}).settings.stopBitCode, 0);
+  EXPECT_EQ(line.parse({"-s", "2", "-s", "1"}).settings.stopBitCode, 2);
+  // "-po" then "-pe": the last wins.
+  Parsed parity = line.parse({"-pe", "-po"});
+  EXPECT_EQ(parity.settings.parityCode, 1);
+  EXPECT_STREQ(parity.settings.parityName, "odd");
+  // "-d" after "-d2" lowers the level.
+  EXPECT_EQ(line.parse({"-d2", "-d"}).settings.logLevel, 1);
+  // A value is consumed whatever it looks like.
+  Parsed fileD = line.parse({"-f", "-d"});
+  EXPECT_STREQ(fileD.settings.outputPath, "-d");
+  EXPECT_EQ(fileD.settings.logLevel, 0);
+  EXPECT_STREQ(line.parse({"-f", "COM4"}).settings.outputPath, "COM4");
+  EXPECT_STREQ(line.parse({"-f", "COM4"}).settings.portName, "COM1");
+}
+
+TEST(CommandLine, TransmissionCount) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* text;
+    int32_t count;
+  } cases[] = {
+      {{"-tx", "go"}, "go", 1},
+      {{"-ntx", "3", "-tx", "go"}, "go", 3},
+      {{"-tx", "go", "-ntx", "5"}, "go", 5},
+      {{"-ntx", "2"}, "^", 2},
+      {{"-ntx", "-1"}, "^", -1},
+      {{"-tx", "a", "-tx", "b"}, "b", 1},
+  };
+  CommandLine line;
+  for (const Case& c : cases) {
+    Parsed p = line.parse(c.args);
+    EXPECT_STREQ(p.settings.txString, c.text) << c.args[0];
+    EXPECT_EQ(p.settings.txCount, c.count) << c.args[0];
+  }
+}
+
+TEST(CommandLine, Markers) {
+  CommandLine line;
+  Parsed md = line.parse({"-md", "-ms", "<", "-me", ">"});
+  ASSERT_EQ(md.result.outcome, ParseOutcome::kRun);
+  EXPECT_EQ(md.settings.beginMarker, '<');
+  EXPECT_EQ(md.settings.endMarker, '>');
+  EXPECT_TRUE(md.settings.showRejected);
+  EXPECT_FALSE(md.result.startInSegment);
+
+  Parsed mh = line.parse({"-mh"});
+  EXPECT_EQ(mh.settings.beginMarker, '^');
+  EXPECT_EQ(mh.settings.endMarker, '^');
+  EXPECT_FALSE(mh.settings.showRejected);
+  EXPECT_FALSE(mh.result.startInSegment);
+
+  // "-mh" after "-ms"/"-me" resets both markers to '^'.
+  Parsed reset = line.parse({"-mh", "-ms", "<", "-me", ">", "-mh"});
+  EXPECT_EQ(reset.settings.beginMarker, '^');
+  EXPECT_EQ(reset.settings.endMarker, '^');
+
+  // An empty value disables that marker.
+  Parsed empty = line.parse({"-mh", "-me", ""});
+  EXPECT_EQ(empty.settings.endMarker, 0);
+  EXPECT_EQ(empty.settings.beginMarker, '^');
+}
+
+TEST(CommandLine, MarkerOrderStops) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"-me", "x"}, "-md|-mh option must be set before -me\n"},
+      {{"-ms", "x"}, "-md|-mh option must be set before -ms\n"},
+      // The test looks at the marker's value: a second "-me" fails once the
+      // first set something other than '^'.
+      {{"-md", "-me", ">", "-me", ">"}, "-md|-mh option must be set before -me\n"},
+      {{"-d", "-mh", "-ms", "", "-ms", "<"}, "-md|-mh option must be set before -ms\n"},
+  };
+  CommandLine line;
+  for (const Case& c : cases) {
+    Parsed p = line.parse(c.args);
+    EXPECT_EQ(p.result.outcome, ParseOutcome::kMarkerOrder) << c.args.size();
+    // No debug options line on a marker-order stop.
+    EXPECT_EQ(p.output, c.message);
+  }
+  EXPECT_EQ(line.parse({"-md", "-me", "^", "-me", ">"}).result.outcome, ParseOutcome::kRun);
+}
+
+TEST(CommandLine, UsageOutcomes) {
+  const std::vector<std::string> cases[] = {
+      {"-help"},      {"-x"},         {"COM3", "-help"}, {"-D"}, {"-t"},
+      {"COM1", "-f"}, {"-setsignal"}, {"-md", "-me"},    {""},   {"-d", "extra"},
+  };
+  CommandLine line;
+  for (const auto& args : cases) {
+    Parsed p = line.parse(args);
+    EXPECT_EQ(p.result.outcome, ParseOutcome::kUsage) << args.back();
+    EXPECT_EQ(p.output, "") << args.back();
+  }
+  // Settings parsed before the unrecognised argument stand.
+  Parsed p = line.parse({"-r", "300", "-pe", "COM3", "-x", "-r", "5"});
+  EXPECT_EQ(p.settings.baudRate, 300);
+  EXPECT_STREQ(p.settings.portName, "COM3");
+}
+
+TEST(CommandLine, DebugOptionsLineOnlyWhenRunning) {
+  CommandLine line;
+  EXPECT_EQ(line.parse({"-d", "-t", "5", "COM2"}).output, ">>>options: -t 5 -f zurout.spt ");
+  EXPECT_EQ(line.parse({"-d2", "-f", "x.txt"}).output, ">>>options: -t 20 -f x.txt ");
+  EXPECT_EQ(line.parse({"-t", "5"}).output, "");
+  EXPECT_EQ(line.parse({"-d", "-bogus"}).output, "");
+}
+
+}  // namespace

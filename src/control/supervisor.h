@@ -1,0 +1,17 @@
+// The program's main line: from the argument list to the exit status. It
+// opens the capture file and the port, starts the capture worker, then wakes
+// once a second to count the inactivity time-out down, notice the worker's
+// end and transmit the start text; at the end it closes everything.
+#pragma once
+
+#include <cstdio>
+
+#include "control/capture_settings.h"
+#include "serial/port_names.h"
+
+// Runs the program; returns the process's exit status.
+int runProgram(int argc, char** argv, std::FILE* console);
+
+// One capture run with parsed settings; returns the process's exit status.
+int runCapture(const CaptureSettings& settings, bool startInSegment, const PortEnvironment& env,
+               std::FILE* console);
