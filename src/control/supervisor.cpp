@@ -16,7 +16,9 @@
 #include "control/capture_state.h"
 #include "control/command_line.h"
 #include "control/exit_status.h"
+#include "control/port_listing.h"
 #include "control/usage.h"
+#include "serial/line_signals.h"
 #include "serial/port_opening.h"
 #include "serial/serial_line.h"
 
@@ -106,6 +108,10 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
                  settings.parityName, settings.parityCode, settings.stopBitsShown(),
                  settings.stopBitCode);
   } else {
+    if (settings.signalList != nullptr) {
+      applySignalList(
+          settings.signalList, [&port](int code) { return port.applySignal(code); }, console);
+    }
     state.workerRunning.store(true);
     workerThread = std::thread([&worker] { worker.run(); });
   }
@@ -129,7 +135,7 @@ int runProgram(int argc, char** argv, std::FILE* console) {
   ParseResult parsed = parseCommandLine(argc, argv, settings, console);
   switch (parsed.outcome) {
     case ParseOutcome::kListPorts:
-      // The banner and port list come with the port listing.
+      printBannerAndPorts(console, argc > 0 ? argv[0] : "sercap", PortEnvironment::fromProcess());
       return 0;
     case ParseOutcome::kUsage:
       printUsage(console, argv[0], settings);
