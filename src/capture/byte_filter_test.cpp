@@ -208,27 +208,50 @@ TEST(ByteFilter, CountersAreSixtyFourBit) {
 }
 
 // The block path must give exactly what the one-byte rule gives, whatever
-// the settings, the input and where reads are split.
+// the settings, the input and where reads are split. It takes plain text
+// many bytes at a time, so the input mixes long plain stretches with the
+// bytes that need a decision, landing at every position of a block and at
+// the edges of reads; markers include bytes the block path handles itself
+// (line feed, carriage return, the phrase's letters, a space).
 TEST(ByteFilter, BlockPathMatchesTheOneByteRule) {
   std::mt19937 random(12345);
   const std::string alphabet = std::string("kwo end^<>abc\r\n\x19\x01\xff", 19);
-  for (int round = 0; round < 400; ++round) {
+  const std::string text = "The quick brown fox jumps over a lazy dog 0123456789";
+  const uint8_t markerChoices[] = {0, '^', '\n', '\r', 'k', 'w', ' ', 'e', 0xff};
+  auto pickMarker = [&] { return markerChoices[random() % sizeof markerChoices]; };
+  for (int round = 0; round < 600; ++round) {
     CaptureSettings s;
-    int mode = round % 5;
+    int mode = round % 6;
     if (mode >= 1) s.beginMarker = s.endMarker = '^';
     if (mode == 2) s.showRejected = true;
     if (mode == 3) {
       s.beginMarker = '<';
       s.endMarker = '>';
     }
+    if (mode == 5) {
+      s.beginMarker = pickMarker();
+      s.endMarker = random() % 2 ? s.beginMarker : pickMarker();
+      s.showRejected = random() % 2;
+    }
     s.filterOff = round % 3 == 0;
+    // Now and then a read long enough to fill the capture file's buffer.
+    const bool big = round % 50 == 7;
     std::vector<std::string> reads;
     for (int r = 0; r < 4; ++r) {
       std::string read;
-      size_t length = random() % 40;
+      size_t length = big && r == 1 ? 70000 : random() % (round % 2 ? 40 : 200);
+      bool plain = false;
       for (size_t i = 0; i < length; ++i) {
-        // Mostly text, now and then a Ctrl-Z.
-        read += random() % 200 == 0 ? '\x1a' : alphabet[random() % alphabet.size()];
+        // Stretches of plain text, then of anything; now and then a Ctrl-Z.
+        if (random() % 16 == 0) plain = !plain;
+        if (random() % (big ? 100000 : 200) == 0) {
+          read += '\x1a';
+        } else if (plain) {
+          read += random() % 24 == 0 ? std::string("\r\n")
+                                     : std::string(1, text[random() % text.size()]);
+        } else {
+          read += alphabet[random() % alphabet.size()];
+        }
       }
       reads.push_back(read);
     }
