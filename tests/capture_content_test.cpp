@@ -1,0 +1,188 @@
+// What reaches the capture file and the console from what the device sends.
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "sercap_test.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+using CaptureContentTest = SercapTest;
+
+struct FilterCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string sent;  // ends with Ctrl-Z and a line feed
+  std::string file;
+  std::string out;
+};
+
+void PrintTo(const FilterCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FilterTest : public SercapTest, public ::testing::WithParamInterface<FilterCase> {};
+
+TEST_P(FilterTest, KeepsWhatTheOptionsSay) {
+  const FilterCase& c = GetParam();
+  PtyDevice device;
+  std::vector<std::string> args = {"-ntx", "1", "-t", "30", "-f", "out.spt"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  auto run = startOnLine(device, args);
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send(c.sent));
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(workFile("out.spt"), c.file);
+  EXPECT_EQ(result.out, c.out);
+}
+
+const std::string kMarkedReport = "noise^kept^more\n^line one\nline two^tail\n\x1a\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, FilterTest,
+    ::testing::Values(
+        // Carriage return, tab and a byte above 0x7F are each shown as "!".
+        FilterCase{"Default",
+                   {},
+                   "AB\r\nC\t\xe9"
+                   "D\n\x1a\n",
+                   "AB\r\nCD\r\n",
+                   "!!!\n"},
+        FilterCase{"FilterOff",
+                   {"-filteroff"},
+                   "AB\r\nC\t\xe9"
+                   "D\x01\n\x1a\n",
+                   "AB\r\r\nC\t\xe9"
+                   "D\x01\r\n",
+                   "\n"},
+        // Only segment contents are kept; the line feed inside a segment too.
+        FilterCase{"HiddenMarkers", {"-mh"}, kMarkedReport, "keptline one\r\nline two", "\n"},
+        FilterCase{"ShownMarkers",
+                   {"-md"},
+                   kMarkedReport,
+                   "keptline one\r\nline two",
+                   "noisemore\ntail\n\n"},
+        FilterCase{"RejectedInsideASegment",
+                   {"-mh"},
+                   "^a\x01"
+                   "b^\n\x1a\n",
+                   "ab",
+                   "!\n"},
+        // Ctrl-Z ends the run inside an open segment; its content is kept.
+        FilterCase{"OwnMarkers",
+                   {"-md", "-ms", "<", "-me", ">"},
+                   "x<in>y^\n<open\x1a\n",
+                   "inopen",
+                   "xy^\n\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CaptureContentTest, CtrlYFlushesWhileTheRunGoesOn) {
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send("a\nb\n\x19\n"));
+  for (int i = 0; i < 200 && workFile("out.spt").empty(); ++i) {
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  EXPECT_EQ(workFile("out.spt"), "a\r\nb\r\n");
+  EXPECT_TRUE(run->running());
+
+  ASSERT_TRUE(device.send("c\n\x1a\n"));
+  ProgramResult result = finish(*run);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "\n");
+  EXPECT_EQ(workFile("out.spt"), "a\r\nb\r\n\r\nc\r\n");
+}
+
+TEST_F(CaptureContentTest, RunsAppendToTheCaptureFile) {
+  {
+    std::ofstream earlier(work().file("out.spt"), std::ios::binary);
+    earlier << "earlier\r\n";
+  }
+  for (const char* line : {"first run\n", "second run\n"}) {
+    PtyDevice device;
+    auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
+    ASSERT_NE(run, nullptr);
+    ASSERT_TRUE(device.send(std::string(line) + "\x1a\n"));
+    EXPECT_EQ(finish(*run).status, 0);
+  }
+  EXPECT_EQ(workFile("out.spt"), "earlier\r\nfirst run\r\nsecond run\r\n");
+}
+
+TEST_F(CaptureContentTest, DebugOutputTracesTheRun) {
+  PtyDevice device;
+  auto run = startOnLine(device, {"-d", "-ntx", "1", "-t", "30", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send("AB\n\x1a\n"));
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(workFile("out.spt"), "AB\r\n");
+  // Every byte of every read is counted as read, also the line feed after
+  // Ctrl-Z; only A, B and the line feed are in the file.
+  EXPECT_EQ(result.out, ">>>options: -t 30 -f out.spt \n>>>" + device.slavePath() +
+                            ", rate 9600 ,8 dataBits, parityCode(0), stopBitCode(0)\n"
+                            "AB.<1a>\n>>> close\n"
+                            "\n>>>TotalByteRead 5 TotalByteInFile 3 exitCode 0\n"
+                            "\n");
+}
+
+TEST_F(CaptureContentTest, DebugOutputReportsTheEndPhrase) {
+  PtyDevice device;
+  auto run = startOnLine(device, {"-d", "-ntx", "1", "-t", "30", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send("x\tkwo end\n"));
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(workFile("out.spt"), "xkwo end\r\n");
+  const std::string tail =
+      "x<09>kwo end\n>>> kwo end\n"
+      "\n>>>TotalByteRead 10 TotalByteInFile 9 exitCode 0\n"
+      "\n";
+  ASSERT_GE(result.out.size(), tail.size());
+  EXPECT_EQ(result.out.substr(result.out.size() - tail.size()), tail) << result.out;
+}
+
+// Numbered lines, so that a lost, doubled or reordered piece shows.
+std::string numberedLines(size_t atLeast) {
+  std::string text;
+  char line[80];
+  for (int i = 0; text.size() < atLeast; ++i) {
+    std::snprintf(line, sizeof line, "%07d the quick brown fox jumps over the lazy dog %07d\n", i,
+                  i);
+    text += line;
+  }
+  return text;
+}
+
+TEST_F(CaptureContentTest, BurstAtFullSpeedIsStoredExactly) {
+  const std::string report = numberedLines(4 << 20);
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  bool sent = false;
+  std::thread sender([&] { sent = device.send(report + "\x1a\n", milliseconds(120000)); });
+  ProgramResult result = finish(*run, seconds(180));
+  sender.join();
+
+  EXPECT_TRUE(sent);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "\n");
+  const std::string expected = crlf(report);
+  const std::string stored = workFile("out.spt");
+  EXPECT_EQ(stored.size(), expected.size());
+  if (stored != expected) {
+    size_t at = 0;
+    while (at < stored.size() && at < expected.size() && stored[at] == expected[at]) ++at;
+    ADD_FAILURE() << "first difference at byte " << at << ": stored \"" << stored.substr(at, 70)
+                  << "\", expected \"" << expected.substr(at, 70) << "\"";
+  }
+}
+
+}  // namespace

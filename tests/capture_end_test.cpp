@@ -1,0 +1,223 @@
+// How a capture run ends: on the device's Ctrl-Z or end phrase, on the
+// inactivity time-out, when the device goes away, and on interruption.
+#include <signal.h>
+
+#include <thread>
+
+#include "sercap_test.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+using CaptureEndTest = SercapTest;
+
+TEST_F(CaptureEndTest, CtrlZEndsTheRunAndKeepsTheLinesBeforeIt) {
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  const auto sentAt = ProgramRun::Clock::now();
+  // What follows Ctrl-Z in the same read is dropped.
+  ASSERT_TRUE(
+      device.send("first line\nsecond\n\x1a"
+                  "after\n"));
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "\n");
+  EXPECT_EQ(workFile("out.spt"), "first line\r\nsecond\r\n");
+  // The supervisor notices the worker's end at its next one-second pass.
+  const double afterCtrlZ =
+      result.seconds - std::chrono::duration<double>(sentAt - run->startedAt()).count();
+  EXPECT_LT(afterCtrlZ, 6.0);
+}
+
+struct EndPhraseCase {
+  const char* name;
+  std::vector<std::string> chunks;  // sent one after the other, each taken in first
+  std::string file;                 // the capture file afterwards
+  bool recognised;                  // else Ctrl-Z ends the run
+  std::string out = recognised ? "\n>>> kwo end\n\n" : "\n";
+};
+
+void PrintTo(const EndPhraseCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class EndPhraseTest : public SercapTest, public ::testing::WithParamInterface<EndPhraseCase> {};
+
+TEST_P(EndPhraseTest, EndsTheRunOnlyWhenThePhraseArrives) {
+  const EndPhraseCase& c = GetParam();
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  for (const std::string& chunk : c.chunks) {
+    ASSERT_TRUE(device.send(chunk));
+    ASSERT_TRUE(device.waitUntilTaken());
+  }
+  if (!c.recognised) {
+    ASSERT_TRUE(run->running()) << "ended on bytes that are not the end phrase";
+    ASSERT_TRUE(device.send("\x1a\n"));
+  }
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, c.out);
+  EXPECT_EQ(workFile("out.spt"), c.file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phrases, EndPhraseTest,
+    ::testing::Values(
+        // The phrase is stored, followed by one line ending; the device's own
+        // line feed after it is not read any more.
+        EndPhraseCase{"AfterALine", {"report\nkwo end\n"}, "report\r\nkwo end\r\n", true},
+        EndPhraseCase{"MidLine", {"x kwo end\nnot read\n"}, "x kwo end\r\n", true},
+        // A byte that breaks a partial match may start the phrase itself.
+        EndPhraseCase{"DoubledFirstLetter", {"kkwo end\n"}, "kkwo end\r\n", true},
+        EndPhraseCase{"RepeatedStart", {"kwo kwo end\n"}, "kwo kwo end\r\n", true},
+        // A match carries from one read to the next.
+        EndPhraseCase{"AcrossTwoReads", {"a\nkwo", " end\n"}, "a\r\nkwo end\r\n", true},
+        EndPhraseCase{"Broken", {"kwo en d\n"}, "kwo en d\r\n", false},
+        EndPhraseCase{"UpperCase", {"KWO END\n"}, "KWO END\r\n", false},
+        // Rejected bytes do not count as part of the phrase.
+        EndPhraseCase{"WithControlInside", {"kwo\tend\n"}, "kwoend\r\n", false, "!\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct TimeOutCase {
+  const char* name;
+  const char* seconds;
+  double atLeast;
+  double atMost;
+};
+
+void PrintTo(const TimeOutCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class TimeOutTest : public SercapTest, public ::testing::WithParamInterface<TimeOutCase> {};
+
+TEST_P(TimeOutTest, EndsASilentRunAfterTheTimeOut) {
+  const TimeOutCase& c = GetParam();
+  PtyDevice device;
+  auto run = start({device.slavePath(), "-t", c.seconds, "-f", "out.spt"});
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "\n");
+  EXPECT_GE(result.seconds, c.atLeast);
+  EXPECT_LE(result.seconds, c.atMost);
+  EXPECT_EQ(workFile("out.spt"), "");
+  EXPECT_TRUE(std::filesystem::exists(work().file("out.spt")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Durations, TimeOutTest,
+                         ::testing::Values(TimeOutCase{"ThreeSeconds", "3", 2.0, 8.0},
+                                           TimeOutCase{"Zero", "0", 0.0, 3.0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CaptureEndTest, BytesWithoutAFinalLineFeedAreNeverRead) {
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "3", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  // A read takes all that is queued, so the unfinished line must come after
+  // the read of the finished one.
+  ASSERT_TRUE(device.send("done\n"));
+  ASSERT_TRUE(device.waitUntilTaken());
+  ASSERT_TRUE(device.send("partial"));
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "\n");
+  EXPECT_EQ(workFile("out.spt"), "done\r\n");
+}
+
+TEST_F(CaptureEndTest, ReadsEveryReceivedLineBeforeTheTimeOut) {
+  // Each read restarts the countdown, so a device that keeps talking is not
+  // cut off by a short time-out.
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "3", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  std::string sent;
+  for (int i = 0; i < 5; ++i) {
+    std::string line = "tick " + std::to_string(i) + "\n";
+    ASSERT_TRUE(device.send(line));
+    sent += line;
+    std::this_thread::sleep_for(seconds(1));
+  }
+  ASSERT_TRUE(run->running()) << "timed out although the device kept sending";
+  ASSERT_TRUE(device.send("\x1a\n"));
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(workFile("out.spt"), crlf(sent));
+}
+
+TEST_F(CaptureEndTest, HangUpEndsTheRunWithTheLineError) {
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  // Ctrl-Y makes the lines visible in the file, proof that they were read.
+  ASSERT_TRUE(device.send("before\n\x19\n"));
+  for (int i = 0; i < 200 && workFile("out.spt").empty(); ++i) {
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  ASSERT_EQ(workFile("out.spt"), "before\r\n");
+  ASSERT_TRUE(device.waitUntilTaken());
+  device.hangUp();
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 32);
+  EXPECT_EQ(result.out, "\n>>>WaitCommEvent error : 5\n\n");
+  // What was read before the hang-up, including the unflushed line feed
+  // after Ctrl-Y, is in the file.
+  EXPECT_EQ(workFile("out.spt"), "before\r\n\r\n");
+}
+
+struct InterruptionCase {
+  const char* name;
+  int signalNumber;
+  int status;
+};
+
+void PrintTo(const InterruptionCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class InterruptionTest : public SercapTest,
+                         public ::testing::WithParamInterface<InterruptionCase> {};
+
+TEST_P(InterruptionTest, EndsTheRunKeepingWhatWasCaptured) {
+  const InterruptionCase& c = GetParam();
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "60", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send("one\ntwo\n\x19\n"));
+  for (int i = 0; i < 200 && workFile("out.spt").empty(); ++i) {
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  ASSERT_EQ(workFile("out.spt"), "one\r\ntwo\r\n");
+  // The line feed after Ctrl-Y is read but still buffered: the signal must
+  // not lose it.
+  ASSERT_TRUE(device.waitUntilTaken());
+  std::this_thread::sleep_for(milliseconds(300));
+  const auto signalledAt = ProgramRun::Clock::now();
+  run->signal(c.signalNumber);
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(result.out, "\n");
+  EXPECT_EQ(workFile("out.spt"), "one\r\ntwo\r\n\r\n");
+  const double afterSignal =
+      result.seconds - std::chrono::duration<double>(signalledAt - run->startedAt()).count();
+  EXPECT_LT(afterSignal, 5.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptionTest,
+                         ::testing::Values(InterruptionCase{"Int", SIGINT, 130},
+                                           InterruptionCase{"Term", SIGTERM, 143},
+                                           InterruptionCase{"Hup", SIGHUP, 129}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,147 @@
+#include "program_run.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+std::vector<std::string> mergedEnvironment(const ProgramRun::Environment& overrides) {
+  std::vector<std::string> merged;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string text = *entry;
+    std::string name = text.substr(0, text.find('='));
+    bool replaced = false;
+    for (const auto& [key, value] : overrides) replaced = replaced || key == name;
+    if (!replaced) merged.push_back(text);
+  }
+  for (const auto& [key, value] : overrides) merged.push_back(key + "=" + value);
+  return merged;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+  std::vector<char*> list;
+  for (std::string& text : texts) list.push_back(text.data());
+  list.push_back(nullptr);
+  return list;
+}
+
+}  // namespace
+
+ProgramRun::ProgramRun(const std::string& binary, const std::vector<std::string>& args,
+                       const std::string& cwd, const Environment& env) {
+  std::vector<std::string> argvTexts = {binary};
+  argvTexts.insert(argvTexts.end(), args.begin(), args.end());
+  std::vector<std::string> envTexts = mergedEnvironment(env);
+  std::vector<char*> argv = pointers(argvTexts);
+  std::vector<char*> envp = pointers(envTexts);
+  const std::string outPath = outputDir_.file("stdout");
+  const std::string errPath = outputDir_.file("stderr");
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+
+  // Its own session: a terminal it opened by mistake as its controlling one
+  // would then send it SIGHUP on hang-up, which the tests would see.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, s);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+
+  startedAt_ = Clock::now();
+  int failed = posix_spawn(&pid_, binary.c_str(), &actions, &attributes, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (failed != 0) {
+    throw std::runtime_error("cannot start " + binary + ": " + std::strerror(failed));
+  }
+}
+
+ProgramRun::~ProgramRun() {
+  if (!reaped_) {
+    ::kill(pid_, SIGKILL);
+    reap(0);
+  }
+}
+
+bool ProgramRun::reap(int options) {
+  if (reaped_) return true;
+  for (;;) {
+    pid_t done = ::waitpid(pid_, &waitStatus_, options);
+    if (done < 0 && errno == EINTR) continue;
+    if (done == pid_) {
+      reaped_ = true;
+      endedAt_ = Clock::now();
+    }
+    return reaped_;
+  }
+}
+
+bool ProgramRun::running() {
+  return !reap(WNOHANG);
+}
+
+void ProgramRun::signal(int signalNumber) {
+  if (!reaped_) ::kill(pid_, signalNumber);
+}
+
+std::string ProgramRun::outputSoFar() const {
+  return readWholeFile(outputDir_.file("stdout"));
+}
+
+std::string ProgramRun::waitForFirstLine(std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    std::string out = outputSoFar();
+    size_t end = out.find('\n');
+    if (end != std::string::npos) return out.substr(0, end);
+    if (Clock::now() >= deadline || !running()) return "";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+ProgramResult ProgramRun::wait(std::chrono::seconds deadline) {
+  const auto end = Clock::now() + deadline;
+  ProgramResult result;
+  while (!reap(WNOHANG)) {
+    if (Clock::now() >= end) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  result.finished = reaped_;
+  if (!reaped_) {
+    ::kill(pid_, SIGKILL);
+    reap(0);
+  }
+  if (WIFEXITED(waitStatus_)) {
+    result.exited = true;
+    result.status = WEXITSTATUS(waitStatus_);
+  } else if (WIFSIGNALED(waitStatus_)) {
+    result.status = WTERMSIG(waitStatus_);
+  }
+  result.seconds = std::chrono::duration<double>(endedAt_ - startedAt_).count();
+  result.out = outputSoFar();
+  result.err = readWholeFile(outputDir_.file("stderr"));
+  return result;
+}

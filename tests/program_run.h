@@ -1,0 +1,67 @@
+// One run of a program under test: started with posix_spawn in a folder of
+// the test's choosing, standard output and error captured to files, reaped
+// with a deadline and killed when it overruns, so a hung program fails its
+// test instead of hanging the suite.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "testing/temp_dir.h"
+
+struct ProgramResult {
+  bool finished = false;  // ended by itself before the deadline
+  bool exited = false;    // ended through exit(), not killed by a signal
+  int status = -1;        // exit status; the signal's number when killed
+  std::string out;        // standard output
+  std::string err;        // standard error
+  double seconds = 0;     // from start to end
+};
+
+class ProgramRun {
+ public:
+  using Clock = std::chrono::steady_clock;
+  using Environment = std::vector<std::pair<std::string, std::string>>;
+
+  // Starts `binary` with `args` (argv[0] is the binary's path) in `cwd`, with
+  // this process's environment plus `env` (which replaces variables of the
+  // same name). The program gets its own session, no standard input, no
+  // blocked or ignored signals. Throws std::runtime_error if it cannot start.
+  ProgramRun(const std::string& binary, const std::vector<std::string>& args,
+             const std::string& cwd, const Environment& env = {});
+  // Kills the program if it is still running.
+  ~ProgramRun();
+  ProgramRun(const ProgramRun&) = delete;
+  ProgramRun& operator=(const ProgramRun&) = delete;
+
+  pid_t pid() const { return pid_; }
+  Clock::time_point startedAt() const { return startedAt_; }
+
+  // True while the program has not ended.
+  bool running();
+  void signal(int signalNumber);
+
+  // Standard output so far (the program may buffer it).
+  std::string outputSoFar() const;
+  // Waits until standard output holds a line feed; returns the first line
+  // without it, or "" when none came within `timeout`.
+  std::string waitForFirstLine(std::chrono::milliseconds timeout);
+
+  // Waits for the end, up to `deadline` from now; kills the program when it
+  // overruns. Call once.
+  ProgramResult wait(std::chrono::seconds deadline = std::chrono::seconds(60));
+
+ private:
+  bool reap(int options);
+
+  TempDir outputDir_;
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+  int waitStatus_ = 0;
+  Clock::time_point startedAt_;
+  Clock::time_point endedAt_;
+};

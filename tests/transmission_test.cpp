@@ -1,0 +1,79 @@
+// The start text that sercap transmits to the device once a second.
+#include "sercap_test.h"
+
+namespace {
+
+using std::chrono::duration;
+using std::chrono::seconds;
+
+struct TransmissionCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string received;  // everything the device gets in the run
+};
+
+void PrintTo(const TransmissionCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class TransmissionTest : public SercapTest,
+                         public ::testing::WithParamInterface<TransmissionCase> {};
+
+TEST_P(TransmissionTest, DeviceReceivesTheTextOncePerSecond) {
+  const TransmissionCase& c = GetParam();
+  PtyDevice device;
+  std::vector<std::string> args = {device.slavePath(), "-f", "out.spt"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  auto run = start(args);
+
+  // The run times out by itself; listen until well after its end.
+  std::vector<PtyDevice::Arrival> arrivals = device.receiveTimed(seconds(1));
+  while (run->running() && ProgramRun::Clock::now() - run->startedAt() < seconds(30)) {
+    auto more = device.receiveTimed(seconds(1));
+    arrivals.insert(arrivals.end(), more.begin(), more.end());
+  }
+  auto rest = device.receiveTimed(seconds(1));
+  arrivals.insert(arrivals.end(), rest.begin(), rest.end());
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "\n");
+  std::string received;
+  for (const auto& arrival : arrivals) received += arrival.byte;
+  EXPECT_EQ(received, c.received);
+  if (received != c.received || received.empty()) return;
+
+  // One transmission a second, the first about a second after the start. A
+  // transmission of several bytes may arrive in pieces close together.
+  std::string text = "^";
+  for (size_t i = 0; i + 1 < c.args.size(); ++i) {
+    if (c.args[i] == "-tx") text = c.args[i + 1];
+  }
+  std::vector<double> starts;
+  for (size_t i = 0; i < arrivals.size(); i += text.size()) {
+    starts.push_back(duration<double>(arrivals[i].at - run->startedAt()).count());
+  }
+  EXPECT_GE(starts[0], 0.5) << "first transmission too early";
+  for (size_t i = 1; i < starts.size(); ++i) {
+    const double gap = starts[i] - starts[i - 1];
+    EXPECT_GE(gap, 0.5) << "transmission " << i;
+    EXPECT_LE(gap, 2.5) << "transmission " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, TransmissionTest,
+    ::testing::Values(
+        TransmissionCase{"ThreeCarets", {"-ntx", "3", "-t", "5"}, "^^^"},
+        TransmissionCase{"ThreeCaretsWithoutOverlap", {"-ntx", "3", "-t", "5", "-nov"}, "^^^"},
+        TransmissionCase{"TextTwice", {"-tx", "AB", "-ntx", "2", "-t", "4"}, "ABAB"},
+        TransmissionCase{
+            "TextTwiceWithoutOverlap", {"-tx", "AB", "-ntx", "2", "-t", "4", "-nov"}, "ABAB"},
+        // -tx alone sends once.
+        TransmissionCase{"TextOnce", {"-tx", "hello", "-t", "3"}, "hello"},
+        // A negative count sends on every pass until the run ends.
+        TransmissionCase{"UntilTheEnd", {"-ntx", "-1", "-t", "3"}, "^^^"},
+        TransmissionCase{"Never", {"-t", "3"}, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
