@@ -40,16 +40,34 @@ class ByteFilter {
   FilterVerdict filter(const uint8_t* data, size_t length);
 
  private:
+  // Bytes that end a run of the block path: with `nonText`, every byte
+  // outside 0x20..0x7E, and the bytes listed (repeats allowed).
+  struct RunEnds {
+    bool nonText = false;
+    uint8_t bytes[3] = {};
+  };
+
   FilterVerdict accept(uint8_t byte);
   void echo(uint8_t byte);
+  FilterVerdict filterQuiet(const uint8_t* data, size_t length);
 
   const CaptureSettings& settings_;
   FilterState& state_;
   CaptureFile& file_;
   std::FILE* console_;
   // Bytes that, at log level 0, need no decision: inside a segment with no
-  // partial end phrase pending they are simply written; outside a segment
-  // they are simply not written.
+  // partial end phrase pending they are simply written (a line feed as
+  // CR LF); outside a segment they are simply not written.
   bool plainInside_[256];
   bool plainOutside_[256];
+  // Inside a segment, bytes rejected by the filter: at log level 0 a "!".
+  bool rejectedInside_[256];
+  // Whether the end phrase's first letter is written when met inside a
+  // segment (it is not when it is the end marker).
+  bool phraseStartAccepted_;
+  // Whether a CR LF inside a segment is stored as it came.
+  bool crLfAsIs_;
+  // The same classes for the block scan, as bytes that end a run.
+  RunEnds insideEnds_;
+  RunEnds outsideEnds_;
 };

@@ -31,6 +31,18 @@ class CaptureFile {
   // Buffers bytes, each line feed becoming carriage return + line feed.
   void putText(const uint8_t* data, size_t length);
 
+  // For a writer that fills the buffer itself (the filter's block path, which
+  // scans and copies in one pass): space() drains the buffer first if fewer
+  // than `atLeast` bytes are free, and gives where to write, up to
+  // spaceEnd(); commit() keeps what was written up to `end`. Line feeds are
+  // the writer's to expand. `atLeast` is at most kBufferSize.
+  uint8_t* space(size_t atLeast) {
+    if (kBufferSize - used_ < atLeast) drain();
+    return buffer_ + used_;
+  }
+  const uint8_t* spaceEnd() const { return buffer_ + kBufferSize; }
+  void commit(const uint8_t* end) { used_ = static_cast<size_t>(end - buffer_); }
+
   // Writes the buffer out to the file.
   void flush() { drain(); }
   // Flushes and closes; idempotent.
