@@ -149,6 +149,37 @@ TEST_F(CaptureContentTest, DebugOutputReportsTheEndPhrase) {
   EXPECT_EQ(result.out.substr(result.out.size() - tail.size()), tail) << result.out;
 }
 
+TEST_F(CaptureContentTest, WriteErrorsAreReportedOnceAndEndTheRunWith255) {
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "/dev/full"});
+  ASSERT_NE(run, nullptr);
+  // The flush fails first; capturing goes on to Ctrl-Z, and the failing
+  // close is not reported again.
+  ASSERT_TRUE(device.send("one\n\x19\n"));
+  ASSERT_TRUE(device.waitUntilTaken());
+  ASSERT_TRUE(device.send("two\n\x1a\n"));
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 255);
+  EXPECT_EQ(result.out, "\n>>>write error on file /dev/full : 28\n\n");
+}
+
+TEST_F(CaptureContentTest, LineLongerThanTheInputQueueIsKeptWhole) {
+  // No line feed for far longer than the line's input queue: it must wake
+  // the worker when full instead of waiting for a line feed forever.
+  const std::string line(100000, 'x');
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send(line));
+  ASSERT_TRUE(device.waitUntilTaken()) << "sercap stopped reading a line without line feed";
+  ASSERT_TRUE(device.send("\n\x1a\n"));
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(workFile("out.spt"), line + "\r\n");
+}
+
 // Numbered lines, so that a lost, doubled or reordered piece shows.
 std::string numberedLines(size_t atLeast) {
   std::string text;

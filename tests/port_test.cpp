@@ -137,13 +137,29 @@ TEST_F(PortTest, UnopenableCaptureFileEndsTheRunBeforeThePortIsOpened) {
   EXPECT_EQ(result.out, "\n>>>unable to open file /nonexistent/dir/out.spt\n");
 }
 
-TEST_F(PortTest, PortMapNamesTheDevice) {
-  PtyDevice device;
-  fs::create_directories(config().file("sercap/ports"));
-  fs::create_symlink(device.slavePath(), config().file("sercap/ports/COM7"));
+struct PortMapCase {
+  const char* name;
+  bool fromHome;  // XDG_CONFIG_HOME empty: the map is under HOME/.config
+};
 
-  auto run = start({"COM7", "-d", "-ntx", "1", "-t", "30", "-f", "out.spt"});
-  ASSERT_EQ(device.receive(1, std::chrono::seconds(20)), "^");
+void PrintTo(const PortMapCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class PortMapTest : public SercapTest, public ::testing::WithParamInterface<PortMapCase> {};
+
+TEST_P(PortMapTest, MapNamesTheDevice) {
+  PtyDevice device;
+  TempDir home;
+  const std::string mapDir =
+      GetParam().fromHome ? home.file(".config/sercap/ports") : config().file("sercap/ports");
+  fs::create_directories(mapDir);
+  fs::create_symlink(device.slavePath(), mapDir + "/COM7");
+  ProgramRun::Environment env = {{"HOME", home.path()}};
+  if (GetParam().fromHome) env.push_back({"XDG_CONFIG_HOME", ""});
+
+  auto run = start({"COM7", "-d", "-ntx", "1", "-t", "30", "-f", "out.spt"}, env);
+  ASSERT_TRUE(awaitTransmission(device, *run));
   ASSERT_TRUE(device.send("via the map\n\x1a\n"));
   ProgramResult result = finish(*run);
 
@@ -156,11 +172,54 @@ TEST_F(PortTest, PortMapNamesTheDevice) {
   EXPECT_EQ(result.out.find(device.slavePath()), std::string::npos) << result.out;
 }
 
+INSTANTIATE_TEST_SUITE_P(Places, PortMapTest,
+                         ::testing::Values(PortMapCase{"ConfigHome", false},
+                                           PortMapCase{"HomeConfig", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct SignalCase {
+  const char* name;
+  const char* list;
+  std::string out;
+  std::string received;  // by the device in the run
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class LineSignalTest : public SercapTest, public ::testing::WithParamInterface<SignalCase> {};
+
+TEST_P(LineSignalTest, AppliesTheListBeforeCapturing) {
+  const SignalCase& c = GetParam();
+  PtyDevice device;
+  auto run =
+      start({device.slavePath(), "-setsignal", c.list, "-ntx", "2", "-t", "3", "-f", "out.spt"});
+  ProgramResult result = finish(*run);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, c.out);
+  EXPECT_EQ(device.receiveUntilQuiet(std::chrono::milliseconds(500)), c.received);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, LineSignalTest,
+    ::testing::Values(
+        // A pseudo-terminal has no modem lines and no reset; the failures are
+        // reported and the run goes on. Unknown items pass silently.
+        SignalCase{"Mixed", "SETXOFF,SETXON,SETBREAK,CLRBREAK,777777,SETDTR,setdtr,,NONE,CLRRTSX",
+                   "#* Set Signal SETXOFF\n#* Set Signal SETXON\n#* Set Signal SETBREAK\n"
+                   "#* Set Signal CLRBREAK\n#!!Set Signal 777777 failed 95\n"
+                   "#!!Set Signal SETDTR failed 25\n#!!Set Signal CLRRTS failed 25\n\n",
+                   "^^"},
+        // Output held by XOFF before the first transmission: none gets out.
+        SignalCase{"OutputHeld", "SETXOFF", "#* Set Signal SETXOFF\n\n", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(PortTest, LaterPortArgumentReplacesTheEarlierOne) {
   PtyDevice device;
   auto run = start({"COM200", "/dev/does-not-exist", device.slavePath(), "-ntx", "1", "-t", "30",
                     "-f", "out.spt"});
-  ASSERT_EQ(device.receive(1, std::chrono::seconds(20)), "^");
+  ASSERT_TRUE(awaitTransmission(device, *run));
   ASSERT_TRUE(device.send("x\n\x1a\n"));
   ProgramResult result = finish(*run);
   EXPECT_EQ(result.status, 0);

@@ -24,7 +24,14 @@ std::vector<std::string> mergedEnvironment(const ProgramRun::Environment& overri
     for (const auto& [key, value] : overrides) replaced = replaced || key == name;
     if (!replaced) merged.push_back(text);
   }
-  for (const auto& [key, value] : overrides) merged.push_back(key + "=" + value);
+  // Of two overrides of one name, the later wins.
+  for (size_t i = 0; i < overrides.size(); ++i) {
+    bool overridden = false;
+    for (size_t j = i + 1; j < overrides.size(); ++j) {
+      overridden = overridden || overrides[j].first == overrides[i].first;
+    }
+    if (!overridden) merged.push_back(overrides[i].first + "=" + overrides[i].second);
+  }
   return merged;
 }
 

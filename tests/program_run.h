@@ -29,8 +29,8 @@ class ProgramRun {
 
   // Starts `binary` with `args` (argv[0] is the binary's path) in `cwd`, with
   // this process's environment plus `env` (which replaces variables of the
-  // same name). The program gets its own session, no standard input, no
-  // blocked or ignored signals. Throws std::runtime_error if it cannot start.
+  // same name; of two entries of one name, the later). The program gets its own session, no
+  // standard input, no blocked or ignored signals. Throws std::runtime_error if it cannot start.
   ProgramRun(const std::string& binary, const std::vector<std::string>& args,
              const std::string& cwd, const Environment& env = {});
   // Kills the program if it is still running.

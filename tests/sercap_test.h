@@ -15,11 +15,12 @@
 
 class SercapTest : public ::testing::Test {
  protected:
-  // Starts build/sercap in work() with XDG_CONFIG_HOME at config().
-  std::unique_ptr<ProgramRun> start(const std::vector<std::string>& args) {
-    return std::make_unique<ProgramRun>(
-        SERCAP_BINARY, args, work_.path(),
-        ProgramRun::Environment{{"XDG_CONFIG_HOME", config_.path()}});
+  // Starts build/sercap in work() with XDG_CONFIG_HOME at config(), unless
+  // `env` says otherwise.
+  std::unique_ptr<ProgramRun> start(const std::vector<std::string>& args,
+                                    ProgramRun::Environment env = {}) {
+    env.insert(env.begin(), {"XDG_CONFIG_HOME", config_.path()});
+    return std::make_unique<ProgramRun>(SERCAP_BINARY, args, work_.path(), env);
   }
 
   // Waits for the run's end and checks what holds for every run: it ended
@@ -39,16 +40,21 @@ class SercapTest : public ::testing::Test {
   // the first transmitted byte proves it. Returns the run, or nullptr after
   // a failure was recorded.
   std::unique_ptr<ProgramRun> startOnLine(PtyDevice& device, std::vector<std::string> args,
-                                          size_t firstTransmission = 1) {
+                                          ProgramRun::Environment env = {}) {
     args.insert(args.begin(), device.slavePath());
-    auto run = start(args);
-    std::string got = device.receive(firstTransmission, std::chrono::seconds(20));
-    if (got.size() != firstTransmission) {
-      ADD_FAILURE() << "no transmission from sercap within 20 s; output so far:\n"
-                    << run->outputSoFar();
-      return nullptr;
-    }
+    auto run = start(args, env);
+    if (!awaitTransmission(device, *run)) return nullptr;
     return run;
+  }
+
+  // Waits for the first byte that `run` transmits to the device.
+  static bool awaitTransmission(PtyDevice& device, ProgramRun& run) {
+    if (device.receive(1, std::chrono::seconds(20)).size() == 1) return true;
+    const bool running = run.running();
+    ADD_FAILURE() << "no transmission from sercap within 20 s; "
+                  << (running ? "still running" : "ended") << ", output so far:\n"
+                  << run.outputSoFar();
+    return false;
   }
 
   const TempDir& work() const { return work_; }

@@ -76,4 +76,25 @@ INSTANTIATE_TEST_SUITE_P(
         TransmissionCase{"Never", {"-t", "3"}, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+class StalledTransmissionTest : public SercapTest,
+                                public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(StalledTransmissionTest, DeviceThatTakesNothingDoesNotHoldUpTheRun) {
+  // Far more than the line can hold, every second, and the device never
+  // reads: a waiting write must give up rather than hang the supervisor.
+  const std::string text(100000, 'T');
+  PtyDevice device;
+  std::vector<std::string> args = {device.slavePath(), "-tx", text, "-ntx", "-1", "-t", "3", "-f",
+                                   "out.spt"};
+  if (std::string(GetParam()) == "WithoutOverlap") args.push_back("-nov");
+  auto run = start(args);
+  ProgramResult result = finish(*run, seconds(30));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "\n");
+  EXPECT_LE(result.seconds, 15.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, StalledTransmissionTest,
+                         ::testing::Values("Overlapped", "WithoutOverlap"));
+
 }  // namespace
