@@ -1,16 +1,15 @@
 // The byte filter. filterByte() is the rule for one byte; filter() runs the
-// same rule over a read, taking long runs of bytes that need no decision in
-// one step so that capturing keeps up with any line rate: it finds where a
-// run ends 16 bytes at a time (8 without SSE2) and copies the run straight
-// into the capture file's buffer in the same pass.
+// same rule over a read, taking the bytes that need no decision many at a
+// time so that capturing keeps up with any line rate. With SSE2 it checks
+// 64 bytes at a time and copies them into the capture file's buffer as they
+// are when that is what the rule does with them, which is the common case
+// for text lines; other bytes go through a table, one at a time.
 #include "capture/byte_filter.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
-#include <cstring>
 
-// SERCAP_PORTABLE_SCAN builds the portable scan on x86 as well, to test it.
+// SERCAP_PORTABLE_SCAN leaves out the SSE2 path on x86 too, to test the rest.
 #if defined(__SSE2__) && !defined(SERCAP_PORTABLE_SCAN)
 #include <emmintrin.h>
 #define SERCAP_SSE2_SCAN 1
@@ -20,6 +19,8 @@ namespace {
 
 constexpr uint8_t kCtrlY = 0x19;  // flush the capture file
 constexpr uint8_t kCtrlZ = 0x1A;  // end the capture
+constexpr uint8_t kPhraseStart = static_cast<uint8_t>(ByteFilter::kEndPhrase[0]);
+constexpr uint8_t kPhraseSecond = static_cast<uint8_t>(ByteFilter::kEndPhrase[1]);
 
 bool isPrintable(uint8_t b) {
   return b >= 0x20 && b <= 0x7E;
@@ -27,117 +28,149 @@ bool isPrintable(uint8_t b) {
 
 #ifdef SERCAP_SSE2_SCAN
 
-// Blocks of 16 bytes in an SSE2 register; a mask has a bit per byte.
-class BlockScan {
+// The number of bits set; the x86-64 baseline has no popcnt instruction.
+size_t countBits(uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555ull;
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<size_t>((x * 0x0101010101010101ull) >> 56);
+}
+
+using Vector = __m128i;
+
+Vector load(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const Vector*>(p));
+}
+void store(uint8_t* p, Vector v) {
+  _mm_storeu_si128(reinterpret_cast<Vector*>(p), v);
+}
+Vector splat(uint8_t b) {
+  return _mm_set1_epi8(static_cast<char>(b));
+}
+// Bit i set where byte i is marked (all ones).
+uint32_t marks(Vector v) {
+  return static_cast<uint32_t>(_mm_movemask_epi8(v));
+}
+
+// Non-text bytes, outside 0x20..0x7E: adding 0x60 maps 0x20..0x7E onto
+// -128..-34 as signed bytes, so one signed comparison finds the others.
+// A limit of 127 finds none.
+class NonText {
  public:
-  using Word = __m128i;
-  using Mask = uint32_t;
-  static constexpr size_t kWidth = 16;
-  static constexpr Mask kLast = Mask{1} << 15;  // the block's last byte
-
-  template <typename Ends>
-  explicit BlockScan(const Ends& ends)
-      // Adding 0x60 maps 0x20..0x7E onto -128..-34 as signed bytes, so one
-      // signed comparison finds every byte outside; 127 finds none.
-      : shift_(_mm_set1_epi8(0x60)),
-        limit_(_mm_set1_epi8(ends.nonText ? -34 : 127)),
-        b0_(_mm_set1_epi8(static_cast<char>(ends.bytes[0]))),
-        b1_(_mm_set1_epi8(static_cast<char>(ends.bytes[1]))),
-        b2_(_mm_set1_epi8(static_cast<char>(ends.bytes[2]))) {}
-
-  static Word load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const Word*>(p)); }
-  static void store(uint8_t* p, Word w) { _mm_storeu_si128(reinterpret_cast<Word*>(p), w); }
-
-  // The bytes that end a run.
-  Mask ends(Word v) const {
-    Word m = _mm_cmpgt_epi8(_mm_add_epi8(v, shift_), limit_);
-    m = _mm_or_si128(m, _mm_cmpeq_epi8(v, b0_));
-    m = _mm_or_si128(m, _mm_cmpeq_epi8(v, b1_));
-    m = _mm_or_si128(m, _mm_cmpeq_epi8(v, b2_));
-    return static_cast<Mask>(_mm_movemask_epi8(m));
-  }
-  static Mask equal(Word v, uint8_t b) {
-    return static_cast<Mask>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(b)))));
-  }
-  // Each mark moved to the byte after it; a mark on the last byte is lost.
-  static Mask next(Mask m) { return (m << 1) & 0xFFFF; }
-  // The position of the first marked byte; `m` is not 0.
-  static size_t first(Mask m) { return static_cast<size_t>(std::countr_zero(m)); }
-  // The x86-64 baseline has no popcnt instruction: a table of bytes instead.
-  static size_t count(Mask m) { return kBitCount[m & 0xFF] + kBitCount[(m >> 8) & 0xFF]; }
+  explicit NonText(bool on) : shift_(splat(0x60)), limit_(splat(on ? 0xDE : 0x7F)) {}
+  Vector operator()(Vector v) const { return _mm_cmpgt_epi8(_mm_add_epi8(v, shift_), limit_); }
 
  private:
-  static constexpr auto kBitCount = [] {
-    std::array<uint8_t, 256> counts{};
-    for (int i = 0; i < 256; ++i) counts[i] = static_cast<uint8_t>(std::popcount(unsigned(i)));
-    return counts;
-  }();
-  Word shift_, limit_, b0_, b1_, b2_;
+  Vector shift_, limit_;
 };
 
-#else
-
-// Blocks of 8 bytes in a 64-bit word; a mask has the top bit of each marked
-// byte. Every test is exact per byte (no carry crosses a byte), so a mask
-// may be read from either end.
-class BlockScan {
+// Checks 64 bytes at a time inside a segment with no partial end phrase
+// pending, for those that go into the file as they are. A byte does when it
+// is written as itself; a CR also when a LF follows (the CR is rejected, the
+// LF becomes CR LF), and that LF; the phrase's first letter also when the
+// next byte is written and breaks the match at once. Most text lines go
+// whole. kAnySettings: for any settings; otherwise only where non-text is
+// rejected, CR LF is stored as it came and the phrase's first letter is
+// accepted, with one stop byte besides (the end marker), which saves work.
+template <bool kAnySettings>
+class InsideScan {
  public:
-  using Word = uint64_t;
-  using Mask = uint64_t;
-  static constexpr size_t kWidth = 8;
-  static constexpr Mask kLast =
-      std::endian::native == std::endian::little ? Mask{0x80} << 56 : Mask{0x80};
+  static constexpr size_t kWidth = 64;
 
-  template <typename Ends>
-  explicit BlockScan(const Ends& ends) : nonText_(ends.nonText) {
-    for (int i = 0; i < 3; ++i) bytes_[i] = kOnes * ends.bytes[i];
+  InsideScan(bool nonText, const uint8_t (&stops)[3], bool crLfAsIs, bool phraseStartAccepted)
+      : nonText_(nonText),
+        stop0_(splat(stops[0])),
+        stop1_(splat(stops[1])),
+        stop2_(splat(stops[2])),
+        crOn_(splat(crLfAsIs ? 0xFF : 0)),
+        phraseStartOn_(splat(phraseStartAccepted ? 0xFF : 0)),
+        lastByte_(_mm_slli_si128(splat(0xFF), 15)) {}
+
+  // Copies the 64 bytes at `in` to `out`. Whether all go as they are; if
+  // so, `crs` is the number of CRs among them.
+  bool copy(const uint8_t* in, uint8_t* out, size_t& crs) const {
+    Vector odd = _mm_setzero_si128();
+    Vector crCount = _mm_setzero_si128();
+    for (size_t part = 0; part < kWidth / 16; ++part) {
+      const Vector v = load(in + 16 * part);
+      store(out + 16 * part, v);
+      Vector cr;
+      odd = _mm_or_si128(odd, oddOnes(v, cr));
+      crCount = _mm_sub_epi8(crCount, cr);  // a marked byte is -1
+    }
+    if (marks(odd) != 0) return false;
+    const Vector sums = _mm_sad_epu8(crCount, _mm_setzero_si128());
+    crs = static_cast<size_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
+    return true;
   }
 
-  static Word load(const uint8_t* p) {
-    Word w;
-    std::memcpy(&w, p, sizeof w);
-    return w;
-  }
-  static void store(uint8_t* p, Word w) { std::memcpy(p, &w, sizeof w); }
-
-  Mask ends(Word x) const {
-    Mask m = 0;
-    if (nonText_) {
-      const uint64_t low = x & kLow7;
-      // Below 0x20: no top bit, and none either once 0x60 is added.
-      m |= ~((low + 0x60 * kOnes) | x) & kHigh;
-      // 0x7F and above: a top bit, or one once 1 is added.
-      m |= ((low + kOnes) | x) & kHigh;
+  // How many of the 64 bytes at `in`, from the first, go as they are
+  // (fewer than 64), and the number of CRs among those.
+  size_t asIs(const uint8_t* in, size_t& crs) const {
+    uint64_t odd = 0;
+    uint64_t cr = 0;
+    for (size_t part = 0; part < kWidth / 16; ++part) {
+      Vector crs16;
+      odd |= uint64_t{marks(oddOnes(load(in + 16 * part), crs16))} << (16 * part);
+      cr |= uint64_t{marks(crs16)} << (16 * part);
     }
-    for (uint64_t pattern : bytes_) m |= zeroBytes(x ^ pattern);
-    return m;
+    const auto n = static_cast<size_t>(std::countr_zero(odd));
+    crs = countBits(cr & ((uint64_t{1} << n) - 1));
+    return n;
   }
-  static Mask equal(Word x, uint8_t b) { return zeroBytes(x ^ (kOnes * b)); }
-  static Mask next(Mask m) {
-    if constexpr (std::endian::native == std::endian::little) {
-      return m << 8;
-    } else {
-      return m >> 8;
-    }
-  }
-  static size_t first(Mask m) {
-    if constexpr (std::endian::native == std::endian::little) {
-      return static_cast<size_t>(std::countr_zero(m)) / 8;
-    } else {
-      return static_cast<size_t>(std::countl_zero(m)) / 8;
-    }
-  }
-  // A mark is one top bit per byte, so the sum of the bytes is the count.
-  static size_t count(Mask m) { return static_cast<size_t>(((m >> 7) * kOnes) >> 56); }
 
  private:
-  static constexpr uint64_t kOnes = 0x0101010101010101ull;
-  static constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-  static constexpr uint64_t kHigh = 0x8080808080808080ull;
-  static Mask zeroBytes(uint64_t t) { return ~(((t & kLow7) + kLow7) | t) & kHigh; }
-  bool nonText_;
-  uint64_t bytes_[3];
+  // The bytes of `v` that do not go as they are; `cr` gets the CRs that may.
+  Vector oddOnes(Vector v, Vector& cr) const {
+    cr = _mm_cmpeq_epi8(v, splat('\r'));
+    const Vector lf = _mm_cmpeq_epi8(v, splat('\n'));
+    Vector phraseStart = _mm_cmpeq_epi8(v, splat(kPhraseStart));
+    Vector stops = _mm_or_si128(nonText_(v), _mm_cmpeq_epi8(v, stop0_));
+    stops = _mm_or_si128(stops, phraseStart);
+    if constexpr (kAnySettings) {
+      // Otherwise line feeds are non-text, and so are Ctrl-Y and Ctrl-Z.
+      stops = _mm_or_si128(stops, lf);
+      stops = _mm_or_si128(stops, _mm_cmpeq_epi8(v, stop1_));
+      stops = _mm_or_si128(stops, _mm_cmpeq_epi8(v, stop2_));
+      cr = _mm_and_si128(cr, crOn_);
+      phraseStart = _mm_and_si128(phraseStart, phraseStartOn_);
+    }
+    // Byte shifts: _mm_srli_si128 brings each byte's next neighbour into
+    // its place, _mm_slli_si128 the one before; nothing comes in across the
+    // 16-byte edge, so a pair split there is odd.
+    const Vector crLf = _mm_and_si128(cr, _mm_srli_si128(lf, 1));
+    const Vector lfAfterCr = _mm_and_si128(lf, _mm_slli_si128(cr, 1));
+    const Vector second = _mm_cmpeq_epi8(v, splat(kPhraseSecond));
+    const Vector nextStops =
+        _mm_or_si128(_mm_srli_si128(_mm_or_si128(stops, second), 1), lastByte_);
+    const Vector brokenStart = _mm_andnot_si128(nextStops, phraseStart);
+    const Vector fine = _mm_or_si128(_mm_or_si128(crLf, lfAfterCr), brokenStart);
+    return _mm_andnot_si128(fine, stops);
+  }
+
+  NonText nonText_;
+  Vector stop0_, stop1_, stop2_, crOn_, phraseStartOn_, lastByte_;
+};
+
+// Outside a segment: the first of 16 bytes that needs a decision.
+class OutsideScan {
+ public:
+  static constexpr size_t kWidth = 16;
+
+  explicit OutsideScan(const uint8_t (&stops)[3])
+      : stop0_(splat(stops[0])), stop1_(splat(stops[1])), stop2_(splat(stops[2])) {}
+
+  // kWidth when none does.
+  size_t first(const uint8_t* in) const {
+    const Vector v = load(in);
+    const Vector stops =
+        _mm_or_si128(_mm_cmpeq_epi8(v, stop0_),
+                     _mm_or_si128(_mm_cmpeq_epi8(v, stop1_), _mm_cmpeq_epi8(v, stop2_)));
+    return static_cast<size_t>(std::countr_zero(marks(stops) | (1u << kWidth)));
+  }
+
+ private:
+  Vector stop0_, stop1_, stop2_;
 };
 
 #endif
@@ -147,28 +180,34 @@ class BlockScan {
 ByteFilter::ByteFilter(const CaptureSettings& settings, FilterState& state, CaptureFile& file,
                        std::FILE* console)
     : settings_(settings), state_(state), file_(file), console_(console) {
-  const uint8_t phraseStart = static_cast<uint8_t>(kEndPhrase[0]);
   for (int b = 0; b < 256; ++b) {
     bool control = b == kCtrlY || b == kCtrlZ;
     bool accepted = isPrintable(b) || b == '\n' || settings.filterOff;
     bool endMarker = b != 0 && b == settings.endMarker;
     bool beginMarker = b != 0 && b == settings.beginMarker;
-    plainInside_[b] = accepted && !control && !endMarker && b != phraseStart;
+    if (control || endMarker || b == kPhraseStart) {
+      insideStep_[b] = kDecide;
+    } else if (!accepted) {
+      insideStep_[b] = kReject;
+    } else {
+      insideStep_[b] = b == '\n' ? kWriteLineFeed : kWrite;
+    }
     plainOutside_[b] = !control && !beginMarker;
-    rejectedInside_[b] = !accepted && !control && !endMarker;
   }
-  phraseStartAccepted_ = settings.endMarker != phraseStart;
-  // Without "-filteroff" a CR LF is stored as it came (the CR is dropped,
-  // the LF becomes CR LF), which lets text lines go through whole.
-  crLfAsIs_ = rejectedInside_['\r'] && plainInside_['\n'];
+  phraseStartAccepted_ = settings.endMarker != kPhraseStart;
+  crLfAsIs_ = insideStep_['\r'] == kReject && insideStep_['\n'] == kWriteLineFeed;
+  textSettings_ = !settings.filterOff && crLfAsIs_ && phraseStartAccepted_;
 
-  // The block path always stops at line feeds and at the phrase's first
-  // letter; these are the other bytes it stops at, beyond non-text bytes
-  // when non-text is rejected. A repeat stands for "no more".
+  // The vector scan's lists (see the header); 0 is never a marker.
+  insideNonText_ = !settings.filterOff;
   const uint8_t endMarker = settings.endMarker != 0 ? settings.endMarker : kCtrlY;
-  insideEnds_ = {!settings.filterOff, {kCtrlY, kCtrlZ, endMarker}};
+  insideStops_[0] = endMarker;  // the only one needed when non-text is rejected
+  insideStops_[1] = kCtrlY;
+  insideStops_[2] = kCtrlZ;
   const uint8_t beginMarker = settings.beginMarker != 0 ? settings.beginMarker : kCtrlY;
-  outsideEnds_ = {false, {kCtrlY, kCtrlZ, beginMarker}};
+  outsideStops_[0] = kCtrlY;
+  outsideStops_[1] = kCtrlZ;
+  outsideStops_[2] = beginMarker;
 }
 
 void ByteFilter::echo(uint8_t b) {
@@ -236,26 +275,34 @@ FilterVerdict ByteFilter::accept(uint8_t b) {
 }
 
 FilterVerdict ByteFilter::filter(const uint8_t* data, size_t length) {
-  if (settings_.logLevel == 0) return filterQuiet(data, length);
+  if (settings_.logLevel == 0) {
+    return textSettings_ ? filterQuiet<false>(data, length) : filterQuiet<true>(data, length);
+  }
   for (size_t i = 0; i < length; ++i) {
     if (filterByte(data[i]) == FilterVerdict::kEnd) return FilterVerdict::kEnd;
   }
   return FilterVerdict::kContinue;
 }
 
-// Log level 0: the console shows only rejected bytes, so runs of bytes that
-// need no decision can be taken whole; every other byte goes by the rule.
+// Log level 0: the console shows only rejected bytes, so the bytes that need
+// no decision can be taken many at a time; every other byte, and any byte
+// while part of the end phrase is pending, goes by the rule.
+template <bool kAnySettings>
 FilterVerdict ByteFilter::filterQuiet(const uint8_t* data, size_t length) {
-  using Scan = BlockScan;
-  constexpr size_t kWidth = Scan::kWidth;
-  // Free buffer space kept at each step: one block plus a CR LF.
-  constexpr size_t kRoom = 2 * kWidth;
-  const Scan insideScan(insideEnds_);
-  const Scan outsideScan(outsideEnds_);
-  const uint8_t phraseStart = static_cast<uint8_t>(kEndPhrase[0]);
-  const uint8_t phraseSecond = static_cast<uint8_t>(kEndPhrase[1]);
-  const Scan::Mask crMask = crLfAsIs_ ? ~Scan::Mask{0} : 0;
-  const Scan::Mask phraseStartMask = phraseStartAccepted_ ? ~Scan::Mask{0} : 0;
+  // Bytes taken one at a time between two decisions, at most: the file's
+  // buffer is checked for room that often.
+  constexpr size_t kStretch = 32;
+#ifdef SERCAP_SSE2_SCAN
+  const InsideScan<kAnySettings> insideScan(insideNonText_, insideStops_, crLfAsIs_,
+                                            phraseStartAccepted_);
+  const OutsideScan outsideScan(outsideStops_);
+  // Room for the bytes before the first odd one of a block, then a stretch.
+  constexpr size_t kBlock = InsideScan<kAnySettings>::kWidth;
+  constexpr size_t kPrefetch = 1024;
+  constexpr size_t kRoom = kBlock + 2 * kStretch + 1;
+#else
+  constexpr size_t kRoom = 2 * kStretch + 1;
+#endif
 
   // The "!" of rejected bytes are counted and printed in one go, before any
   // other output this filter makes (a write error too), so the console reads
@@ -263,8 +310,10 @@ FilterVerdict ByteFilter::filterQuiet(const uint8_t* data, size_t length) {
   size_t bangs = 0;
   auto printBangs = [&] {
     static const char kBangs[] = "!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!";
-    for (; bangs > 0; bangs -= std::min(bangs, sizeof kBangs - 1)) {
-      std::fwrite(kBangs, 1, std::min(bangs, sizeof kBangs - 1), console_);
+    while (bangs > 0) {
+      const size_t n = std::min(bangs, sizeof kBangs - 1);
+      std::fwrite(kBangs, 1, n, console_);
+      bangs -= n;
     }
   };
 
@@ -273,25 +322,18 @@ FilterVerdict ByteFilter::filterQuiet(const uint8_t* data, size_t length) {
     if (!state_.inSegment) {
       // Not written; shown as they are with "-md".
       size_t run = i;
-      for (;;) {
-        if (length - run < kWidth) {
-          while (run < length && plainOutside_[data[run]]) ++run;
-          break;
-        }
-        if (auto stops = outsideScan.ends(Scan::load(data + run))) {
-          run += Scan::first(stops);
-          break;
-        }
-        run += kWidth;
+#ifdef SERCAP_SSE2_SCAN
+      while (length - run >= OutsideScan::kWidth) {
+        const size_t plain = outsideScan.first(data + run);
+        run += plain;
+        if (plain < OutsideScan::kWidth) break;
       }
+#endif
+      while (run < length && plainOutside_[data[run]]) ++run;
       if (run > i && settings_.showRejected) std::fwrite(data + i, 1, run - i, console_);
       i = run;
     } else if (state_.matchPos == 0) {
-      // Written straight into the file's buffer, a block at a time. A block
-      // goes as it is when its only stops are CR LF pairs and phrase first
-      // letters that the next byte already breaks, as in most text lines;
-      // otherwise the bytes up to its first stop go, and that stop is dealt
-      // with here when it is one of those or a line feed or rejected byte.
+      // Written straight into the file's buffer.
       const size_t start = i;
       size_t rejected = 0;
       size_t shown = 0;  // of the rejected, those already in `bangs`
@@ -305,46 +347,52 @@ FilterVerdict ByteFilter::filterQuiet(const uint8_t* data, size_t length) {
           printBangs();
           out = file_.space(kRoom);
         }
-        if (length - i >= kWidth) {
-          const Scan::Word v = Scan::load(data + i);
-          Scan::store(out, v);
-          const Scan::Mask cr = Scan::equal(v, '\r') & crMask;
-          const Scan::Mask lf = Scan::equal(v, '\n');
-          const Scan::Mask k = Scan::equal(v, phraseStart) & phraseStartMask;
-          const Scan::Mask w = Scan::equal(v, phraseSecond);
-          const Scan::Mask stops = insideScan.ends(v) | lf | Scan::equal(v, phraseStart);
-          const Scan::Mask odd = (stops & ~(cr | lf | k)) | (lf ^ Scan::next(cr)) |
-                                 (Scan::next(k) & (w | stops)) | ((cr | k) & Scan::kLast);
-          if (odd == 0) {
-            i += kWidth;
-            out += kWidth;
-            rejected += Scan::count(cr);
+        size_t end = std::min(length, i + kStretch);
+#ifdef SERCAP_SSE2_SCAN
+        if (length - i >= kBlock) {
+          // Reads far bigger than the cache (as in a benchmark) go at the
+          // speed of memory only when fetched ahead.
+          if (length - i > kBlock + kPrefetch) {
+            _mm_prefetch(reinterpret_cast<const char*>(data + i + kPrefetch), _MM_HINT_T0);
+          }
+          size_t crs;
+          if (insideScan.copy(data + i, out, crs)) {
+            i += kBlock;
+            out += kBlock;
+            rejected += crs;
             continue;
           }
-          const size_t plain = Scan::first(stops);
-          i += plain;
-          out += plain;
-        } else {
-          while (i < length && plainInside_[data[i]] && data[i] != '\n') *out++ = data[i++];
-          if (i == length) break;
+          const size_t asIs = insideScan.asIs(data + i, crs);
+          i += asIs;
+          out += asIs;
+          rejected += crs;
+          // A block that went mostly as it is was most likely text with one
+          // pair split at a 16-byte edge: back to blocks after a few bytes.
+          end = std::min(length, i + (asIs >= 16 ? 4 : kStretch));
         }
-        const uint8_t b = data[i];
-        if (plainInside_[b]) {  // a line feed
-          out[0] = '\r';
-          out[1] = '\n';
-          out += 2;
-          ++i;
-        } else if (rejectedInside_[b]) {
-          ++rejected;
-          ++i;
-        } else if (b == phraseStart && phraseStartAccepted_ && i + 1 < length &&
-                   plainInside_[data[i + 1]] && data[i + 1] != phraseSecond) {
-          // The match it starts ends with the next byte, itself plain.
-          *out++ = b;
-          ++i;
-        } else {
-          break;
+#endif
+        // One at a time, without a branch on the byte's class.
+        for (; i < end; ++i) {
+          const uint8_t b = data[i];
+          const uint8_t step = insideStep_[b];
+          if (step == kDecide) break;
+          out[0] = step == kWriteLineFeed ? '\r' : b;
+          out[1] = b;
+          out += step;
+          rejected += step == kReject;
         }
+        if (i == length) break;
+        if (i == end) continue;
+        // The phrase's first letter, when the next byte is written and so
+        // breaks the match at once, is written without more ado.
+        if (data[i] == kPhraseStart && phraseStartAccepted_ && i + 1 < length &&
+            data[i + 1] != kPhraseSecond &&
+            (insideStep_[data[i + 1]] == kWrite || insideStep_[data[i + 1]] == kWriteLineFeed)) {
+          *out++ = kPhraseStart;
+          ++i;
+          continue;
+        }
+        break;
       }
       file_.commit(out);
       bangs += rejected - shown;
@@ -353,8 +401,6 @@ FilterVerdict ByteFilter::filterQuiet(const uint8_t* data, size_t length) {
       state_.segmentCount += written;
     }
     if (i == length) break;
-    // A byte that needs a decision, or any byte while part of the end
-    // phrase is pending.
     printBangs();
     if (filterByte(data[i++]) == FilterVerdict::kEnd) return FilterVerdict::kEnd;
   }

@@ -40,34 +40,41 @@ class ByteFilter {
   FilterVerdict filter(const uint8_t* data, size_t length);
 
  private:
-  // Bytes that end a run of the block path: with `nonText`, every byte
-  // outside 0x20..0x7E, and the bytes listed (repeats allowed).
-  struct RunEnds {
-    bool nonText = false;
-    uint8_t bytes[3] = {};
+  // What the block path does with a byte inside a segment, with no partial
+  // end phrase pending: the value is how many bytes go into the file.
+  enum Step : uint8_t {
+    kReject = 0,  // not written: a "!" on the console
+    kWrite = 1,
+    kWriteLineFeed = 2,  // written as CR LF
+    kDecide = 3,         // by the rule, or by the phrase's first letter's shortcut
   };
 
   FilterVerdict accept(uint8_t byte);
   void echo(uint8_t byte);
+  template <bool kAnySettings>
   FilterVerdict filterQuiet(const uint8_t* data, size_t length);
 
   const CaptureSettings& settings_;
   FilterState& state_;
   CaptureFile& file_;
   std::FILE* console_;
-  // Bytes that, at log level 0, need no decision: inside a segment with no
-  // partial end phrase pending they are simply written (a line feed as
-  // CR LF); outside a segment they are simply not written.
-  bool plainInside_[256];
+  uint8_t insideStep_[256];
+  // Outside a segment, the bytes that need no decision: simply not written.
   bool plainOutside_[256];
-  // Inside a segment, bytes rejected by the filter: at log level 0 a "!".
-  bool rejectedInside_[256];
   // Whether the end phrase's first letter is written when met inside a
   // segment (it is not when it is the end marker).
   bool phraseStartAccepted_;
-  // Whether a CR LF inside a segment is stored as it came.
+  // Whether a CR LF inside a segment is stored as it came: the CR is
+  // rejected and the LF becomes CR LF.
   bool crLfAsIs_;
-  // The same classes for the block scan, as bytes that end a run.
-  RunEnds insideEnds_;
-  RunEnds outsideEnds_;
+  // Non-text rejected, CR LF stored as it came, the phrase's first letter
+  // accepted: what the block path is quickest for.
+  bool textSettings_;
+  // For the vector scan: inside a segment, whether every non-text byte
+  // needs more than a copy (it does unless "-filteroff"), and the bytes that
+  // need it besides non-text, the line feed and the phrase's first letter;
+  // outside, all the bytes that need a decision. Repeats stand for "no more".
+  bool insideNonText_;
+  uint8_t insideStops_[3];
+  uint8_t outsideStops_[3];
 };
