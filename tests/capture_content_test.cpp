@@ -1,5 +1,8 @@
 // What reaches the capture file and the console from what the device sends.
+#include <signal.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -149,6 +152,18 @@ TEST_F(CaptureContentTest, DebugOutputReportsTheEndPhrase) {
   EXPECT_EQ(result.out.substr(result.out.size() - tail.size()), tail) << result.out;
 }
 
+TEST_F(CaptureContentTest, DebugOutputOfATimedOutRunHasNoWorkerReport) {
+  // The worker stopped at the end of the run reports nothing.
+  PtyDevice device;
+  auto run = start({device.slavePath(), "-d", "-t", "2", "-f", "out.spt"});
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, ">>>options: -t 2 -f out.spt \n>>>" + device.slavePath() +
+                            ", rate 9600 ,8 dataBits, parityCode(0), stopBitCode(0)\n"
+                            "\n");
+}
+
 TEST_F(CaptureContentTest, WriteErrorsAreReportedOnceAndEndTheRunWith255) {
   PtyDevice device;
   auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "/dev/full"});
@@ -195,7 +210,8 @@ std::string numberedLines(size_t atLeast) {
 TEST_F(CaptureContentTest, BurstAtFullSpeedIsStoredExactly) {
   const std::string report = numberedLines(4 << 20);
   PtyDevice device;
-  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
+  // Transmissions go on while the worker reads.
+  auto run = startOnLine(device, {"-ntx", "-1", "-t", "30", "-f", "out.spt"});
   ASSERT_NE(run, nullptr);
   bool sent = false;
   std::thread sender([&] { sent = device.send(report + "\x1a\n", milliseconds(120000)); });
@@ -214,6 +230,30 @@ TEST_F(CaptureContentTest, BurstAtFullSpeedIsStoredExactly) {
     ADD_FAILURE() << "first difference at byte " << at << ": stored \"" << stored.substr(at, 70)
                   << "\", expected \"" << expected.substr(at, 70) << "\"";
   }
+}
+
+TEST_F(CaptureContentTest, InterruptionDuringABurstKeepsAnExactPrefix) {
+  const std::string report = numberedLines(16 << 20);
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  std::thread sender([&] { device.send(report, milliseconds(60000)); });
+  // As soon as some of it has reached the file.
+  for (int i = 0; i < 2000 && std::filesystem::file_size(work().file("out.spt")) == 0; ++i) {
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  run->signal(SIGINT);
+  ProgramResult result = finish(*run);
+  device.hangUp();  // ends the sender's write
+  sender.join();
+
+  EXPECT_EQ(result.status, 130);
+  EXPECT_EQ(result.out, "\n");
+  const std::string stored = workFile("out.spt");
+  const std::string expected = crlf(report);
+  EXPECT_FALSE(stored.empty());
+  EXPECT_TRUE(expected.compare(0, stored.size(), stored) == 0)
+      << "the file is no prefix of what was sent";
 }
 
 }  // namespace

@@ -175,6 +175,25 @@ TEST_F(CaptureEndTest, HangUpEndsTheRunWithTheLineError) {
   EXPECT_EQ(workFile("out.spt"), "before\r\n\r\n");
 }
 
+TEST_F(CaptureEndTest, HangUpOutranksAWriteError) {
+  PtyDevice device;
+  auto run = startOnLine(device, {"-d", "-ntx", "1", "-t", "30", "-f", "/dev/full"});
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send("lost\n"));
+  ASSERT_TRUE(device.waitUntilTaken());
+  device.hangUp();
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 32);
+  const std::string tail =
+      "lost.\n>>>WaitCommEvent error : 5\n"
+      "\n>>>TotalByteRead 5 TotalByteInFile 5 exitCode 32\n"
+      "\n>>>write error on file /dev/full : 28\n"
+      "\n";
+  ASSERT_GE(result.out.size(), tail.size());
+  EXPECT_EQ(result.out.substr(result.out.size() - tail.size()), tail) << result.out;
+}
+
 struct InterruptionCase {
   const char* name;
   int signalNumber;
