@@ -351,7 +351,7 @@ int run(const SimOptions& options, Clock::time_point started) {
   Player player(report, options.repeat, options.rate);
   Phase phase = options.waitRx ? Phase::WaitRx : Phase::Delay;
   Clock::time_point playFrom = started + milliseconds(options.delayMs);
-  Clock::time_point playedAt{};
+  Clock::time_point drainFrom{};
   // Set when the line reported a hang-up: the master is left out of poll for a
   // while, as it would report the hang-up again at once.
   Clock::time_point masterQuietUntil{};
@@ -379,19 +379,19 @@ int run(const SimOptions& options, Clock::time_point started) {
         return 1;
       }
       wantWrite = outcome == Player::Outcome::Blocked;
-      if (player.done()) {
-        phase = options.hangupAfterPlay ? Phase::Drain : Phase::Hold;
-        playedAt = now;
-      }
+      if (player.done()) phase = Phase::Hold;
+    }
+    if (phase == Phase::Hold && (options.hangupAfterPlay || now >= hold)) {
+      phase = Phase::Drain;
+      drainFrom = now;
     }
     // Hanging up discards what the reader has not taken yet, so give it the
     // chance to read the report first. The short grace covers bytes still on
     // their way into the queue, the long one a reader that never comes.
-    if (phase == Phase::Drain && ((pty.unread() == 0 && now >= playedAt + milliseconds(100)) ||
-                                  now >= playedAt + milliseconds(2000))) {
+    if (phase == Phase::Drain && ((pty.unread() == 0 && now >= drainFrom + milliseconds(100)) ||
+                                  now >= drainFrom + milliseconds(3000))) {
       return 0;
     }
-    if (phase == Phase::Hold && now >= hold) return 0;
 
     Clock::time_point deadline = lifetimeEnd;
     switch (phase) {

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "report_text.h"
@@ -177,6 +178,8 @@ TEST_F(SimRun, HangsUpOnlyAfterTheReportWasRead) {
   const std::string path = sim.readPath();
   ASSERT_TRUE(sim.openLine(path));
   ASSERT_TRUE(sim.send("x"));
+  // A slow reader: a hang-up right after playing would throw the report away.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   const std::string once("a\0\xff\n", 4);
   EXPECT_EQ(sim.receive(12), once + once + once);
   EXPECT_TRUE(sim.hungUp());

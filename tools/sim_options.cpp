@@ -146,10 +146,12 @@ receives.
   --hold SECONDS      stay up, recording, until SECONDS after start and the
                       report has been played (default 3); then hang up and exit
   --hangup-after-play hang up and exit as soon as the report has been played
-                      and read from the line (or 2 s after, if nobody reads)
   --lifetime SECONDS  exit after SECONDS whatever the state: status 0 if the
                       report had been played, 1 otherwise (default: no limit)
   --help              this text
+
+Before hanging up it waits, at most 3 seconds, until the reader of the line
+has taken what was played: a hang-up discards unread bytes.
 
 Escapes: \n \r \t \\ \xHH (any byte) and \p<ms>; (pause, e.g. \p1500;).
 Exit status: 0 done or stopped by SIGINT/SIGTERM, 1 failure, 2 bad arguments
