@@ -13,9 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,6 +55,9 @@ bool installStopSignals() {
   }
   struct sigaction sa {};
   sa.sa_handler = onStopSignal;
+  // Restarted, so a signal does not cut a record write short; poll still
+  // returns and the loop sees the stop.
+  sa.sa_flags = SA_RESTART;
   sigemptyset(&sa.sa_mask);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     if (::sigaction(sig, &sa, nullptr) != 0) return false;
@@ -253,18 +253,25 @@ class Player {
 };
 
 bool readFile(const std::string& path, std::string* out, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     *error = "cannot read report " + path + ": " + std::strerror(errno);
     return false;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
-    *error = "cannot read report " + path;
-    return false;
+  char buf[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) {
+      out->append(buf, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      *error = "cannot read report " + path + ": " + std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
   }
-  *out = std::move(text).str();
+  ::close(fd);
   return true;
 }
 

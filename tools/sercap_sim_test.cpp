@@ -202,6 +202,7 @@ TEST_F(SimRun, RefusesBadInputWithStatus2) {
   const std::vector<std::vector<std::string>> cases = {
       {"--text", R"(bad \q escape)"},
       {"--report", "/nonexistent/report.txt"},
+      {"--report", "/"},
       {"--rate", "fast"},
       {"--record", "/nonexistent/dir/rx.bin"},
   };
