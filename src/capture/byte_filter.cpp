@@ -72,10 +72,16 @@ class NonText {
 // whole. kAnySettings: for any settings; otherwise only where non-text is
 // rejected, CR LF is stored as it came and the phrase's first letter is
 // accepted, with one stop byte besides (the end marker), which saves work.
+//
+// Each byte's successor comes from a second load one byte further on, so a
+// pair may straddle the 16-byte parts; one may not straddle blocks, as the
+// next block could not tell that its first LF has been paid for. The check
+// reads the byte after the block.
 template <bool kAnySettings>
 class InsideScan {
  public:
   static constexpr size_t kWidth = 64;
+  static constexpr size_t kReach = kWidth + 1;  // bytes read
 
   InsideScan(bool nonText, const uint8_t (&stops)[3], bool crLfAsIs, bool phraseStartAccepted)
       : nonText_(nonText),
@@ -84,6 +90,7 @@ class InsideScan {
         stop2_(splat(stops[2])),
         crOn_(splat(crLfAsIs ? 0xFF : 0)),
         phraseStartOn_(splat(phraseStartAccepted ? 0xFF : 0)),
+        firstByte_(_mm_srli_si128(splat(0xFF), 15)),
         lastByte_(_mm_slli_si128(splat(0xFF), 15)) {}
 
   // Copies the 64 bytes at `in` to `out`. Whether all go as they are; if
@@ -91,11 +98,12 @@ class InsideScan {
   bool copy(const uint8_t* in, uint8_t* out, size_t& crs) const {
     Vector odd = _mm_setzero_si128();
     Vector crCount = _mm_setzero_si128();
+#pragma GCC unroll 4
     for (size_t part = 0; part < kWidth / 16; ++part) {
       const Vector v = load(in + 16 * part);
       store(out + 16 * part, v);
       Vector cr;
-      odd = _mm_or_si128(odd, oddOnes(v, cr));
+      odd = _mm_or_si128(odd, oddOnes(v, load(in + 16 * part + 1), part, cr));
       crCount = _mm_sub_epi8(crCount, cr);  // a marked byte is -1
     }
     if (marks(odd) != 0) return false;
@@ -111,19 +119,26 @@ class InsideScan {
     uint64_t cr = 0;
     for (size_t part = 0; part < kWidth / 16; ++part) {
       Vector crs16;
-      odd |= uint64_t{marks(oddOnes(load(in + 16 * part), crs16))} << (16 * part);
+      const Vector v = load(in + 16 * part);
+      odd |= uint64_t{marks(oddOnes(v, load(in + 16 * part + 1), part, crs16))} << (16 * part);
       cr |= uint64_t{marks(crs16)} << (16 * part);
     }
-    const auto n = static_cast<size_t>(std::countr_zero(odd));
+    auto n = static_cast<size_t>(std::countr_zero(odd));
+    // A CR goes only with its LF, and the phrase's first letter only with
+    // the byte that breaks it off: when that byte is odd (a byte before a
+    // LF that is no CR is odd, even the LF of a CR LF), they stay too.
+    while (n > 0 && (in[n - 1] == '\r' || in[n - 1] == kPhraseStart)) --n;
     crs = countBits(cr & ((uint64_t{1} << n) - 1));
     return n;
   }
 
  private:
-  // The bytes of `v` that do not go as they are; `cr` gets the CRs that may.
-  Vector oddOnes(Vector v, Vector& cr) const {
+  // The bytes of `v` that do not go as they are, `next` holding the byte
+  // after each; `cr` gets the CRs that may.
+  Vector oddOnes(Vector v, Vector next, size_t part, Vector& cr) const {
     cr = _mm_cmpeq_epi8(v, splat('\r'));
-    const Vector lf = _mm_cmpeq_epi8(v, splat('\n'));
+    Vector lf = _mm_cmpeq_epi8(v, splat('\n'));
+    Vector lfNext = _mm_cmpeq_epi8(next, splat('\n'));
     Vector phraseStart = _mm_cmpeq_epi8(v, splat(kPhraseStart));
     Vector stops = _mm_or_si128(nonText_(v), _mm_cmpeq_epi8(v, stop0_));
     stops = _mm_or_si128(stops, phraseStart);
@@ -132,24 +147,32 @@ class InsideScan {
       stops = _mm_or_si128(stops, lf);
       stops = _mm_or_si128(stops, _mm_cmpeq_epi8(v, stop1_));
       stops = _mm_or_si128(stops, _mm_cmpeq_epi8(v, stop2_));
+      // Without the pairing, CRs and LFs are left to the check of stops.
       cr = _mm_and_si128(cr, crOn_);
+      lf = _mm_and_si128(lf, crOn_);
+      lfNext = _mm_and_si128(lfNext, crOn_);
       phraseStart = _mm_and_si128(phraseStart, phraseStartOn_);
     }
-    // Byte shifts: _mm_srli_si128 brings each byte's next neighbour into
-    // its place, _mm_slli_si128 the one before; nothing comes in across the
-    // 16-byte edge, so a pair split there is odd.
-    const Vector crLf = _mm_and_si128(cr, _mm_srli_si128(lf, 1));
-    const Vector lfAfterCr = _mm_and_si128(lf, _mm_slli_si128(cr, 1));
-    const Vector second = _mm_cmpeq_epi8(v, splat(kPhraseSecond));
-    const Vector nextStops =
-        _mm_or_si128(_mm_srli_si128(_mm_or_si128(stops, second), 1), lastByte_);
-    const Vector brokenStart = _mm_andnot_si128(nextStops, phraseStart);
-    const Vector fine = _mm_or_si128(_mm_or_si128(crLf, lfAfterCr), brokenStart);
-    return _mm_andnot_si128(fine, stops);
+    // The phrase's first letter breaks off at once unless the phrase's
+    // second follows. (When what follows is odd, asIs() leaves the letter
+    // out too.) A CR or phrase start as the block's last byte is odd: what
+    // follows it is the next block's.
+    Vector secondNext = _mm_cmpeq_epi8(next, splat(kPhraseSecond));
+    if (part == kWidth / 16 - 1) {
+      lfNext = _mm_andnot_si128(lastByte_, lfNext);
+      secondNext = _mm_or_si128(secondNext, lastByte_);
+    }
+    // A CR without a LF after it, or a byte before a LF that is no CR;
+    // and a LF that starts the block.
+    Vector odd = _mm_xor_si128(cr, lfNext);
+    if (part == 0) odd = _mm_or_si128(odd, _mm_and_si128(lf, firstByte_));
+    const Vector brokenStart = _mm_andnot_si128(secondNext, phraseStart);
+    const Vector fine = _mm_or_si128(_mm_or_si128(cr, lf), brokenStart);
+    return _mm_or_si128(odd, _mm_andnot_si128(fine, stops));
   }
 
   NonText nonText_;
-  Vector stop0_, stop1_, stop2_, crOn_, phraseStartOn_, lastByte_;
+  Vector stop0_, stop1_, stop2_, crOn_, phraseStartOn_, firstByte_, lastByte_;
 };
 
 // Outside a segment: the first of 16 bytes that needs a decision.
@@ -349,10 +372,10 @@ FilterVerdict ByteFilter::filterQuiet(const uint8_t* data, size_t length) {
         }
         size_t end = std::min(length, i + kStretch);
 #ifdef SERCAP_SSE2_SCAN
-        if (length - i >= kBlock) {
+        if (length - i >= InsideScan<kAnySettings>::kReach) {
           // Reads far bigger than the cache (as in a benchmark) go at the
           // speed of memory only when fetched ahead.
-          if (length - i > kBlock + kPrefetch) {
+          if (length - i > kPrefetch + kBlock) {
             _mm_prefetch(reinterpret_cast<const char*>(data + i + kPrefetch), _MM_HINT_T0);
           }
           size_t crs;

@@ -239,16 +239,20 @@ TEST(ByteFilter, BlockPathMatchesTheOneByteRule) {
     std::vector<std::string> reads;
     for (int r = 0; r < 4; ++r) {
       std::string read;
-      size_t length = big && r == 1 ? 70000 : random() % (round % 2 ? 40 : 200);
+      size_t length = big && r == 1 ? 70000 : random() % (round % 2 ? 40 : 300);
       bool plain = false;
       for (size_t i = 0; i < length; ++i) {
-        // Stretches of plain text, then of anything; now and then a Ctrl-Z.
-        if (random() % 16 == 0) plain = !plain;
+        // Long stretches of text lines with now and then a lone CR or LF,
+        // short ones of anything; now and then a Ctrl-Z.
+        if (random() % (plain ? 100 : 16) == 0) plain = !plain;
         if (random() % (big ? 100000 : 200) == 0) {
           read += '\x1a';
         } else if (plain) {
-          read += random() % 24 == 0 ? std::string("\r\n")
-                                     : std::string(1, text[random() % text.size()]);
+          const unsigned pick = random() % 64;
+          read += pick < 3    ? std::string("\r\n")
+                  : pick == 3 ? std::string("\r")
+                  : pick == 4 ? std::string("\n")
+                              : std::string(1, text[random() % text.size()]);
         } else {
           read += alphabet[random() % alphabet.size()];
         }
