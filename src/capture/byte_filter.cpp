@@ -68,10 +68,13 @@ class NonText {
 // pending, for those that go into the file as they are. A byte does when it
 // is written as itself; a CR also when a LF follows (the CR is rejected, the
 // LF becomes CR LF), and that LF; the phrase's first letter also when the
-// next byte is written and breaks the match at once. Most text lines go
-// whole. kAnySettings: for any settings; otherwise only where non-text is
-// rejected, CR LF is stored as it came and the phrase's first letter is
-// accepted, with one stop byte besides (the end marker), which saves work.
+// next byte goes as it is and is not the phrase's second letter: the match
+// it starts breaks off there (a CR in between changes nothing, another
+// first letter starts afresh), so none is pending at the end. Most text
+// lines go whole. kAnySettings: for any settings; otherwise only where
+// non-text is rejected, CR LF is stored as it came and the phrase's first
+// letter is accepted, with one stop byte besides (the end marker), which
+// saves work.
 //
 // Each byte's successor comes from a second load one byte further on, so a
 // pair may straddle the 16-byte parts; one may not straddle blocks, as the
@@ -153,10 +156,10 @@ class InsideScan {
       lfNext = _mm_and_si128(lfNext, crOn_);
       phraseStart = _mm_and_si128(phraseStart, phraseStartOn_);
     }
-    // The phrase's first letter breaks off at once unless the phrase's
-    // second follows. (When what follows is odd, asIs() leaves the letter
-    // out too.) A CR or phrase start as the block's last byte is odd: what
-    // follows it is the next block's.
+    // The phrase's first letter is fine unless the phrase's second follows
+    // (when what follows is odd, asIs() leaves the letter out too). A CR or
+    // first letter as the block's last byte is odd: what follows it is the
+    // next block's.
     Vector secondNext = _mm_cmpeq_epi8(next, splat(kPhraseSecond));
     if (part == kWidth / 16 - 1) {
       lfNext = _mm_andnot_si128(lastByte_, lfNext);
@@ -218,7 +221,7 @@ ByteFilter::ByteFilter(const CaptureSettings& settings, FilterState& state, Capt
     plainOutside_[b] = !control && !beginMarker;
   }
   phraseStartAccepted_ = settings.endMarker != kPhraseStart;
-  crLfAsIs_ = insideStep_['\r'] == kReject && insideStep_['\n'] == kWriteLineFeed;
+  crLfAsIs_ = insideStep_[uint8_t{'\r'}] == kReject && insideStep_[uint8_t{'\n'}] == kWriteLineFeed;
   textSettings_ = !settings.filterOff && crLfAsIs_ && phraseStartAccepted_;
 
   // The vector scan's lists (see the header); 0 is never a marker.
@@ -314,7 +317,7 @@ template <bool kAnySettings>
 FilterVerdict ByteFilter::filterQuiet(const uint8_t* data, size_t length) {
   // Bytes taken one at a time between two decisions, at most: the file's
   // buffer is checked for room that often.
-  constexpr size_t kStretch = 32;
+  constexpr size_t kStretch = 256;
 #ifdef SERCAP_SSE2_SCAN
   const InsideScan<kAnySettings> insideScan(insideNonText_, insideStops_, crLfAsIs_,
                                             phraseStartAccepted_);
@@ -389,8 +392,9 @@ FilterVerdict ByteFilter::filterQuiet(const uint8_t* data, size_t length) {
           i += asIs;
           out += asIs;
           rejected += crs;
-          // A block that went mostly as it is was most likely text with one
-          // pair split at a 16-byte edge: back to blocks after a few bytes.
+          // A block that went mostly as it is was most likely text with an
+          // odd byte or two: back to blocks after a few bytes. One that
+          // stopped early was more likely noise, where blocks seldom go.
           end = std::min(length, i + (asIs >= 16 ? 4 : kStretch));
         }
 #endif

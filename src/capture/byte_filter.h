@@ -41,7 +41,8 @@ class ByteFilter {
 
  private:
   // What the block path does with a byte inside a segment, with no partial
-  // end phrase pending: the value is how many bytes go into the file.
+  // end phrase pending, at log level 0: the value is how many bytes go into
+  // the file.
   enum Step : uint8_t {
     kReject = 0,  // not written: a "!" on the console
     kWrite = 1,
@@ -58,7 +59,7 @@ class ByteFilter {
   FilterState& state_;
   CaptureFile& file_;
   std::FILE* console_;
-  uint8_t insideStep_[256];
+  uint8_t insideStep_[256];  // a Step for each byte value
   // Outside a segment, the bytes that need no decision: simply not written.
   bool plainOutside_[256];
   // Whether the end phrase's first letter is written when met inside a
@@ -72,8 +73,9 @@ class ByteFilter {
   bool textSettings_;
   // For the vector scan: inside a segment, whether every non-text byte
   // needs more than a copy (it does unless "-filteroff"), and the bytes that
-  // need it besides non-text, the line feed and the phrase's first letter;
-  // outside, all the bytes that need a decision. Repeats stand for "no more".
+  // need it besides non-text, line feeds and the phrase's first letter, the
+  // end marker first; outside, all the bytes that need a decision. Repeats
+  // stand for "no more".
   bool insideNonText_;
   uint8_t insideStops_[3];
   uint8_t outsideStops_[3];
