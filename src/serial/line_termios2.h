@@ -1,0 +1,27 @@
+// Raw line configuration through the Linux termios2 interface, which takes any
+// rate (BOTHER) where <termios.h> knows only the Bnnn constants. The kernel's
+// <asm/termbits.h> cannot share a translation unit with <termios.h>, so this
+// header exposes plain values only.
+#pragma once
+
+#include <cstdint>
+
+namespace serial_detail {
+
+struct RawLineMode {
+  int32_t rate = 9600;
+  uint8_t parityCode = 0;   // 0 none, 1 odd, 2 even
+  uint8_t stopBitCode = 0;  // 0 one stop bit, 2 two stop bits
+  bool hardwareHandshake = false;
+};
+
+// Raw 8-bit line, no flow control but the optional RTS/CTS handshake, reads
+// that never wait (VMIN 0, VTIME 0). 0 or the driver's error number; EINVAL
+// for a rate <= 0 (0 would hang up the line) or an unknown parity or stop-bit
+// code.
+int setRawLine(int fd, const RawLineMode& mode);
+
+// The rates the driver holds now. 0 or an error number.
+int getLineRates(int fd, uint32_t* inputRate, uint32_t* outputRate);
+
+}  // namespace serial_detail

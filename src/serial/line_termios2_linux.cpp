@@ -1,0 +1,54 @@
+// Only the kernel's own termios here: <termios.h> would redefine its types.
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+
+#include "serial/line_termios2.h"
+
+#ifndef __linux__
+#error "termios2 is Linux only; another POSIX system needs its own rate setting"
+#endif
+
+namespace serial_detail {
+
+int setRawLine(int fd, const RawLineMode& mode) {
+  if (mode.rate <= 0 || mode.parityCode > 2 || (mode.stopBitCode != 0 && mode.stopBitCode != 2)) {
+    return EINVAL;
+  }
+  struct termios2 t;
+  if (ioctl(fd, TCGETS2, &t) != 0) return errno;
+
+  // Bytes pass untouched both ways: no parity check on input, no CR/LF
+  // translation, no software flow control, no echo or line editing.
+  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IXON | IXOFF |
+                 IXANY | INPCK | IMAXBEL);
+  t.c_oflag &= ~OPOST;
+  t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+
+  t.c_cflag &= ~(CBAUD | CIBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  t.c_cflag |= BOTHER | CS8 | CLOCAL | CREAD;  // input rate follows the output rate (CIBAUD 0)
+  if (mode.parityCode != 0) t.c_cflag |= PARENB;
+  if (mode.parityCode == 1) t.c_cflag |= PARODD;
+  if (mode.stopBitCode == 2) t.c_cflag |= CSTOPB;
+  if (mode.hardwareHandshake) t.c_cflag |= CRTSCTS;
+  t.c_ispeed = static_cast<speed_t>(mode.rate);
+  t.c_ospeed = static_cast<speed_t>(mode.rate);
+
+  // The fd is non-blocking; reads take what is there and never wait.
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+
+  if (ioctl(fd, TCSETS2, &t) != 0) return errno;
+  return 0;
+}
+
+int getLineRates(int fd, uint32_t* inputRate, uint32_t* outputRate) {
+  struct termios2 t;
+  if (ioctl(fd, TCGETS2, &t) != 0) return errno;
+  *inputRate = t.c_ispeed;
+  *outputRate = t.c_ospeed;
+  return 0;
+}
+
+}  // namespace serial_detail

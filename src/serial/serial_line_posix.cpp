@@ -1,0 +1,333 @@
+// SerialLine on POSIX. A tty has no event character, so the line keeps its own
+// input queue and notices line feeds itself as bytes are taken in from the
+// device. The fd stays non-blocking; the only blocking call is the poll() in
+// waitForLineEvent(), which also watches a pipe that requestStop() writes to.
+//
+// Sharing: the queue and its flags belong to the worker thread (wait, count,
+// read); the supervisor only writes to the fd and raises the stop flag. The
+// fds themselves change only in open() and close(), when no worker runs.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "serial/line_termios2.h"
+#include "serial/serial_line.h"
+
+namespace {
+
+// Longest stretch without progress a waiting write accepts before giving up,
+// so that a device that takes nothing never hangs the supervisor.
+constexpr std::chrono::milliseconds kWriteStall{1000};
+
+// Marks the end of a take-in where read() gave 0: with VMIN 0 that is "nothing
+// now" on a live line and end-of-file on one that was hung up.
+constexpr int kReadGaveNothing = -1;
+
+void closeFd(int* fd) {
+  if (*fd >= 0) ::close(*fd);
+  *fd = -1;
+}
+
+// Modem-line requests that fail this way mean the line has no modem lines (a
+// pseudo-terminal, some adapters): there is nothing to set.
+bool noModemLines(int err) {
+  return err == ENOTTY || err == EINVAL;
+}
+
+int modemLines(int fd, unsigned long request, int lines) {
+  return ioctl(fd, request, &lines) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+struct SerialLine::Impl {
+  int fd = -1;
+  int wakeRead = -1;
+  int wakeWrite = -1;
+  std::atomic<bool> stopRequested{false};
+
+  // The input queue: bytes [head, head + count) of queue.
+  uint8_t queue[kQueueCapacity];
+  size_t head = 0;
+  size_t count = 0;
+  bool lineFeedPending = false;  // a line feed entered since the last wait returned
+  int lineError = 0;             // the line failed; reported after a pending line feed
+
+  void clearQueue() {
+    head = 0;
+    count = 0;
+    lineFeedPending = false;
+  }
+
+  // Reads what the device holds into the queue until it has nothing more or
+  // the queue is full. Returns the bytes taken in; *end is 0, kReadGaveNothing,
+  // or the error number of a failed read.
+  size_t takeIn(int* end) {
+    size_t taken = 0;
+    *end = 0;
+    while (count < kQueueCapacity) {
+      if (head + count == kQueueCapacity) {
+        std::memmove(queue, queue + head, count);
+        head = 0;
+      }
+      uint8_t* room = queue + head + count;
+      ssize_t n = ::read(fd, room, kQueueCapacity - head - count);
+      if (n > 0) {
+        if (std::memchr(room, '\n', static_cast<size_t>(n)) != nullptr) lineFeedPending = true;
+        count += static_cast<size_t>(n);
+        taken += static_cast<size_t>(n);
+        continue;
+      }
+      if (n == 0) {
+        *end = kReadGaveNothing;
+      } else if (errno == EINTR) {
+        continue;
+      } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        *end = errno;
+      }
+      break;
+    }
+    return taken;
+  }
+
+  // Records a failure of the line seen while taking in bytes. `revents` is what
+  // poll() reported for the fd, or 0 when the caller did not poll.
+  void noteTakeIn(size_t taken, int end, short revents) {
+    if (end > 0) {
+      lineError = end;
+      return;
+    }
+    if (taken != 0) return;
+    if (end == kReadGaveNothing && revents == 0) {
+      // Nothing now, or end-of-file of a line that was hung up: only poll()
+      // tells them apart. Readability alone proves nothing here, as bytes may
+      // have arrived since the read.
+      struct pollfd p = {fd, POLLIN, 0};
+      if (::poll(&p, 1, 0) == 1) revents = p.revents;
+    }
+    if (revents & POLLNVAL) {
+      lineError = EBADF;
+    } else if (revents & (POLLHUP | POLLERR)) {
+      lineError = EIO;
+    }
+  }
+};
+
+SerialLine::SerialLine() : impl_(new Impl) {}
+
+SerialLine::~SerialLine() {
+  close();
+  delete impl_;
+}
+
+int SerialLine::open(const std::string& devicePath) {
+  close();
+  Impl& m = *impl_;
+  int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  // TIOCEXCL keeps out later opens by other programs (not by root, and not
+  // every driver honours it); the lock covers the rest among cooperating ones.
+  (void)ioctl(fd, TIOCEXCL);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = (errno == EWOULDBLOCK) ? EBUSY : errno;
+    ::close(fd);
+    return err;
+  }
+  int wake[2];
+  if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    int err = errno;
+    (void)ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    return err;
+  }
+  m.fd = fd;
+  m.wakeRead = wake[0];
+  m.wakeWrite = wake[1];
+  m.stopRequested.store(false);
+  m.clearQueue();
+  m.lineError = 0;
+  return 0;
+}
+
+bool SerialLine::isOpen() const {
+  return impl_->fd >= 0;
+}
+
+int SerialLine::purge() {
+  Impl& m = *impl_;
+  if (m.fd < 0) return EBADF;
+  m.clearQueue();
+  return tcflush(m.fd, TCIOFLUSH) == 0 ? 0 : errno;
+}
+
+int SerialLine::applySettings(const LineSettings& settings) {
+  Impl& m = *impl_;
+  if (m.fd < 0) return EBADF;
+  serial_detail::RawLineMode mode;
+  mode.rate = settings.baudRate;
+  mode.parityCode = settings.parityCode;
+  mode.stopBitCode = settings.stopBitCode;
+  mode.hardwareHandshake = settings.flowControl == 2;
+  int err = serial_detail::setRawLine(m.fd, mode);
+  if (err != 0) return err;
+
+  if (settings.flowControl == 0) {
+    err = modemLines(m.fd, TIOCMBIC, TIOCM_DTR | TIOCM_RTS);
+  } else if (settings.flowControl == 2) {
+    err = modemLines(m.fd, TIOCMBIS, TIOCM_DTR);  // RTS belongs to the handshake
+  } else {
+    err = modemLines(m.fd, TIOCMBIS, TIOCM_DTR | TIOCM_RTS);
+  }
+  return noModemLines(err) ? 0 : err;
+}
+
+int SerialLine::waitForLineEvent() {
+  Impl& m = *impl_;
+  for (;;) {
+    if (m.stopRequested.load(std::memory_order_acquire)) return kStopped;
+    if (m.fd < 0) return EBADF;
+    // A full queue counts as a line event: the worker empties it, so no byte is
+    // ever dropped here for want of room.
+    if (m.lineFeedPending || m.count == kQueueCapacity) {
+      m.lineFeedPending = false;
+      return 0;
+    }
+    // Only now, so that lines taken in before the failure are delivered first.
+    if (m.lineError != 0) return m.lineError;
+
+    struct pollfd p[2] = {{m.fd, POLLIN, 0}, {m.wakeRead, POLLIN, 0}};
+    if (::poll(p, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (p[1].revents != 0 || m.stopRequested.load(std::memory_order_acquire)) return kStopped;
+    if (p[0].revents != 0) {
+      int end;
+      size_t taken = m.takeIn(&end);
+      m.noteTakeIn(taken, end, p[0].revents);
+    }
+  }
+}
+
+int SerialLine::queueCount(size_t* count) {
+  Impl& m = *impl_;
+  if (m.fd < 0) {
+    *count = m.count;
+    return EBADF;
+  }
+  // A failure seen here waits for the next wait, behind any pending line.
+  int end;
+  size_t taken = m.takeIn(&end);
+  m.noteTakeIn(taken, end, 0);
+  *count = m.count;
+  return 0;
+}
+
+size_t SerialLine::read(uint8_t* buffer, size_t max) {
+  Impl& m = *impl_;
+  size_t n = max < m.count ? max : m.count;
+  if (n == 0) return 0;
+  std::memcpy(buffer, m.queue + m.head, n);
+  m.head += n;
+  m.count -= n;
+  if (m.count == 0) m.head = 0;
+  return n;
+}
+
+int SerialLine::status() const {
+  return impl_->fd >= 0 ? 0 : EBADF;
+}
+
+void SerialLine::write(const char* text, size_t length, bool waitUntilTaken) {
+  const int fd = impl_->fd;
+  if (fd < 0 || length == 0) return;
+  if (!waitUntilTaken) {
+    while (::write(fd, text, length) < 0 && errno == EINTR) {
+    }
+    return;
+  }
+  using Clock = std::chrono::steady_clock;
+  size_t done = 0;
+  auto lastProgress = Clock::now();
+  while (done < length) {
+    ssize_t n = ::write(fd, text + done, length - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      lastProgress = Clock::now();
+      continue;
+    }
+    if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return;
+    auto left = kWriteStall -
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress);
+    if (left.count() <= 0) return;
+    struct pollfd p = {fd, POLLOUT, 0};
+    int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno != EINTR) return;
+    if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return;
+  }
+}
+
+int SerialLine::applySignal(int code) {
+  const int fd = impl_->fd;
+  if (fd < 0) return EBADF;
+  int r;
+  switch (code) {
+    case 1:
+      r = tcflow(fd, TCOOFF);
+      break;
+    case 2:
+      r = tcflow(fd, TCOON);
+      break;
+    case 3:
+      return modemLines(fd, TIOCMBIS, TIOCM_RTS);
+    case 4:
+      return modemLines(fd, TIOCMBIC, TIOCM_RTS);
+    case 5:
+      return modemLines(fd, TIOCMBIS, TIOCM_DTR);
+    case 6:
+      return modemLines(fd, TIOCMBIC, TIOCM_DTR);
+    case 7:
+      return ENOTSUP;  // a device reset has no POSIX counterpart
+    case 8:
+      r = ioctl(fd, TIOCSBRK);
+      break;
+    case 9:
+      r = ioctl(fd, TIOCCBRK);
+      break;
+    default:
+      return EINVAL;
+  }
+  return r == 0 ? 0 : errno;
+}
+
+void SerialLine::requestStop() {
+  Impl& m = *impl_;
+  m.stopRequested.store(true, std::memory_order_release);
+  if (m.wakeWrite >= 0) {
+    const uint8_t one = 1;
+    // A full pipe already holds a wake-up; nothing else can go wrong worth a word.
+    while (::write(m.wakeWrite, &one, 1) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+void SerialLine::close() {
+  Impl& m = *impl_;
+  if (m.fd >= 0) {
+    // Leave the tty openable for the next program; the lock goes with the fd.
+    (void)ioctl(m.fd, TIOCNXCL);
+  }
+  closeFd(&m.fd);
+  closeFd(&m.wakeRead);
+  closeFd(&m.wakeWrite);
+  m.clearQueue();
+  m.lineError = 0;
+}

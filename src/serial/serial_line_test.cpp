@@ -1,0 +1,391 @@
+#include "serial/serial_line.h"
+
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <future>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "serial/line_termios2.h"
+#include "serial/test_pty.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A waitForLineEvent() on a worker thread. A wait still blocked when its
+// result is wanted is stopped after ten seconds, so a faulty line fails the
+// test instead of hanging it.
+class BackgroundWait {
+ public:
+  explicit BackgroundWait(SerialLine& line)
+      : line_(line),
+        result_(std::async(std::launch::async, [&line] { return line.waitForLineEvent(); })) {}
+  ~BackgroundWait() {
+    if (result_.valid()) stop();
+  }
+
+  int result() {
+    if (result_.wait_for(10s) == std::future_status::timeout) line_.requestStop();
+    return result_.get();
+  }
+  int stop() {
+    line_.requestStop();
+    return result_.get();
+  }
+
+ private:
+  SerialLine& line_;
+  std::future<int> result_;
+};
+
+std::string takeQueued(SerialLine& line) {
+  size_t count = 0;
+  EXPECT_EQ(line.queueCount(&count), 0);
+  std::string bytes(count, '\0');
+  EXPECT_EQ(line.read(reinterpret_cast<uint8_t*>(bytes.data()), count), count);
+  return bytes;
+}
+
+class SerialLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok());
+    ASSERT_EQ(line.open(pty.path()), 0);
+    ASSERT_EQ(line.applySettings(LineSettings{}), 0);
+  }
+
+  TestPty pty;
+  SerialLine line;
+};
+
+TEST_F(SerialLineTest, BytesWithoutLineFeedStayQueuedAndDoNotWake) {
+  ASSERT_TRUE(pty.send("hello"));
+  ASSERT_TRUE(pty.pendingInputIs(5));
+  BackgroundWait wait(line);
+  ASSERT_TRUE(pty.pendingInputIs(0));  // the waiting line has taken them in
+  EXPECT_EQ(wait.stop(), SerialLine::kStopped);
+  EXPECT_EQ(takeQueued(line), "hello");
+}
+
+TEST_F(SerialLineTest, LineFeedWakesWithTheWholeLineQueued) {
+  ASSERT_TRUE(pty.send("hel"));
+  ASSERT_TRUE(pty.pendingInputIs(3));
+  BackgroundWait wait(line);
+  ASSERT_TRUE(pty.pendingInputIs(0));
+  ASSERT_TRUE(pty.send("lo\n"));
+  EXPECT_EQ(wait.result(), 0);
+  EXPECT_EQ(takeQueued(line), "hello\n");
+}
+
+TEST_F(SerialLineTest, SeveralLineFeedsGiveOneWakeUp) {
+  ASSERT_TRUE(pty.send("a\nb\nc\n"));
+  ASSERT_TRUE(pty.pendingInputIs(6));
+  EXPECT_EQ(BackgroundWait(line).result(), 0);
+  EXPECT_EQ(takeQueued(line), "a\nb\nc\n");
+
+  BackgroundWait second(line);
+  EXPECT_EQ(second.stop(), SerialLine::kStopped);
+}
+
+TEST_F(SerialLineTest, LineFeedTakenInByQueueCountSatisfiesTheNextWait) {
+  ASSERT_TRUE(pty.send("one\n"));
+  EXPECT_EQ(BackgroundWait(line).result(), 0);
+  ASSERT_TRUE(pty.send("two\n"));
+  ASSERT_TRUE(pty.pendingInputIs(4));
+  EXPECT_EQ(takeQueued(line), "one\ntwo\n");
+
+  // Already read, yet it entered after the wait returned: the next wait
+  // returns at once and finds nothing queued.
+  EXPECT_EQ(BackgroundWait(line).result(), 0);
+  EXPECT_EQ(takeQueued(line), "");
+}
+
+TEST_F(SerialLineTest, ReadTakesQueuedBytesInOrderAndNeverBlocks) {
+  ASSERT_TRUE(pty.send("hello"));
+  ASSERT_TRUE(pty.pendingInputIs(5));
+  size_t count = 0;
+  ASSERT_EQ(line.queueCount(&count), 0);
+  EXPECT_EQ(count, 5u);
+
+  uint8_t buffer[8] = {};
+  ASSERT_EQ(line.read(buffer, 2), 2u);
+  EXPECT_EQ(std::string(buffer, buffer + 2), "he");
+  ASSERT_TRUE(pty.send("!"));
+  ASSERT_TRUE(pty.pendingInputIs(1));
+  ASSERT_EQ(line.queueCount(&count), 0);
+  EXPECT_EQ(count, 4u);
+  ASSERT_EQ(line.read(buffer, sizeof buffer), 4u);
+  EXPECT_EQ(std::string(buffer, buffer + 4), "llo!");
+  EXPECT_EQ(line.read(buffer, sizeof buffer), 0u);
+}
+
+TEST_F(SerialLineTest, FullQueueWithoutLineFeedWakesAndLosesNothing) {
+  const size_t extra = 100;
+  // More than the pseudo-terminal buffers: the device blocks until the line
+  // takes bytes in.
+  std::future<bool> sent = std::async(std::launch::async, [this] {
+    return pty.send(std::string(SerialLine::kQueueCapacity + extra, 'x'));
+  });
+  EXPECT_EQ(BackgroundWait(line).result(), 0);
+  std::string first = takeQueued(line);
+  ASSERT_TRUE(sent.get());
+  EXPECT_EQ(first.size(), SerialLine::kQueueCapacity);
+
+  // The rest waits for a line feed like any other bytes; none went missing.
+  ASSERT_TRUE(pty.send("\n"));
+  EXPECT_EQ(BackgroundWait(line).result(), 0);
+  std::string rest = takeQueued(line);
+  EXPECT_EQ(first + rest, std::string(SerialLine::kQueueCapacity + extra, 'x') + "\n");
+}
+
+TEST_F(SerialLineTest, StopWakesAWaitingWorkerAndLaterWaitsReturnAtOnce) {
+  BackgroundWait wait(line);
+  EXPECT_EQ(wait.stop(), SerialLine::kStopped);
+
+  ASSERT_TRUE(pty.send("late\n"));
+  ASSERT_TRUE(pty.pendingInputIs(5));
+  EXPECT_EQ(line.waitForLineEvent(), SerialLine::kStopped);
+}
+
+TEST_F(SerialLineTest, SupervisorWritesWhileTheWorkerWaits) {
+  BackgroundWait wait(line);
+  line.write("ping\n", 5, false);
+  EXPECT_EQ(pty.receive(5), "ping\n");
+  ASSERT_TRUE(pty.send("pong\n"));
+  EXPECT_EQ(wait.result(), 0);
+  EXPECT_EQ(takeQueued(line), "pong\n");
+}
+
+TEST_F(SerialLineTest, HangUpWhileWaitingFailsTheWait) {
+  BackgroundWait wait(line);
+  pty.hangUp();
+  EXPECT_EQ(wait.result(), EIO);
+}
+
+TEST_F(SerialLineTest, HangUpIsReportedOnlyAfterThePendingLine) {
+  ASSERT_TRUE(pty.send("last\npart"));
+  ASSERT_TRUE(pty.pendingInputIs(9));
+  size_t count = 0;
+  ASSERT_EQ(line.queueCount(&count), 0);
+  pty.hangUp();
+  // Seen here, kept for the wait.
+  ASSERT_EQ(line.queueCount(&count), 0);
+  EXPECT_EQ(count, 9u);
+
+  EXPECT_EQ(BackgroundWait(line).result(), 0);
+  EXPECT_EQ(takeQueued(line), "last\npart");
+  EXPECT_EQ(BackgroundWait(line).result(), EIO);
+  EXPECT_EQ(BackgroundWait(line).result(), EIO);
+}
+
+TEST_F(SerialLineTest, PurgeDiscardsQueuedBytesAndTheirLineFeed) {
+  ASSERT_TRUE(pty.send("old\n"));
+  ASSERT_TRUE(pty.pendingInputIs(4));
+  size_t count = 0;
+  ASSERT_EQ(line.queueCount(&count), 0);
+  ASSERT_TRUE(pty.send("older"));
+  ASSERT_TRUE(pty.pendingInputIs(5));
+
+  ASSERT_EQ(line.purge(), 0);
+  EXPECT_TRUE(pty.pendingInputIs(0));
+  EXPECT_EQ(takeQueued(line), "");
+  BackgroundWait wait(line);
+  EXPECT_EQ(wait.stop(), SerialLine::kStopped);
+}
+
+TEST_F(SerialLineTest, PortIsBusyForASecondOpenUntilClosed) {
+  SerialLine second;
+  EXPECT_EQ(second.open(pty.path()), EBUSY);
+  EXPECT_FALSE(second.isOpen());
+  line.close();
+  EXPECT_EQ(second.open(pty.path()), 0);
+  {
+    SerialLine third;
+    EXPECT_EQ(third.open(pty.path()), EBUSY);
+  }
+  second.close();
+  {
+    SerialLine fourth;
+    EXPECT_EQ(fourth.open(pty.path()), 0);
+  }
+  EXPECT_EQ(line.open(pty.path()), 0);  // the destructor let it go
+}
+
+TEST(SerialLineClosedTest, MissingDeviceIsEnoent) {
+  SerialLine line;
+  EXPECT_EQ(line.open("/dev/sercap-no-such-device"), ENOENT);
+  EXPECT_FALSE(line.isOpen());
+}
+
+TEST(SerialLineClosedTest, EveryOperationOnAClosedLineSaysEbadf) {
+  TestPty pty;
+  ASSERT_TRUE(pty.ok());
+  SerialLine line;
+  ASSERT_EQ(line.open(pty.path()), 0);
+  EXPECT_EQ(line.status(), 0);
+  line.close();
+  line.close();
+
+  EXPECT_FALSE(line.isOpen());
+  EXPECT_EQ(line.status(), EBADF);
+  size_t count = 1;
+  EXPECT_EQ(line.queueCount(&count), EBADF);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(line.waitForLineEvent(), EBADF);
+  EXPECT_EQ(line.purge(), EBADF);
+  EXPECT_EQ(line.applySettings(LineSettings{}), EBADF);
+  EXPECT_EQ(line.applySignal(5), EBADF);
+  line.write("x", 1, true);
+  uint8_t byte;
+  EXPECT_EQ(line.read(&byte, 1), 0u);
+}
+
+struct ModeCase {
+  int32_t rate;
+  uint8_t parityCode;
+  uint8_t stopBitCode;
+  int32_t flowControl;
+};
+
+void PrintTo(const ModeCase& c, std::ostream* os) {
+  *os << "rate " << c.rate << " parity " << int(c.parityCode) << " stop " << int(c.stopBitCode)
+      << " flow " << c.flowControl;
+}
+
+bool driverKeepsParity(int fd) {
+  struct termios saved, t;
+  if (tcgetattr(fd, &saved) != 0) return false;
+  t = saved;
+  t.c_cflag |= PARENB;
+  bool kept = tcsetattr(fd, TCSANOW, &t) == 0 && tcgetattr(fd, &t) == 0 && (t.c_cflag & PARENB);
+  tcsetattr(fd, TCSANOW, &saved);
+  return kept;
+}
+
+class LineModeTest : public SerialLineTest, public ::testing::WithParamInterface<ModeCase> {};
+
+TEST_P(LineModeTest, AppliesARawLineAtTheExactRate) {
+  const ModeCase c = GetParam();
+  LineSettings settings;
+  settings.baudRate = c.rate;
+  settings.parityCode = c.parityCode;
+  settings.stopBitCode = c.stopBitCode;
+  settings.flowControl = c.flowControl;
+  ASSERT_EQ(line.applySettings(settings), 0);
+
+  uint32_t in = 0, out = 0;
+  ASSERT_EQ(serial_detail::getLineRates(pty.probe(), &in, &out), 0);
+  EXPECT_EQ(out, static_cast<uint32_t>(c.rate));
+  EXPECT_EQ(in, static_cast<uint32_t>(c.rate));
+
+  struct termios t;
+  ASSERT_EQ(tcgetattr(pty.probe(), &t), 0);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF | IXANY | ISTRIP | INPCK), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+  // The pseudo-terminal driver drops PARENB whatever it is given.
+  if (driverKeepsParity(pty.probe())) {
+    EXPECT_EQ((t.c_cflag & PARENB) != 0, c.parityCode != 0);
+  }
+  EXPECT_EQ((t.c_cflag & PARODD) != 0, c.parityCode == 1);
+  EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.stopBitCode == 2);
+  EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, c.flowControl == 2);
+  EXPECT_EQ(t.c_cc[VMIN], 0);
+  EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, LineModeTest,
+                         ::testing::Values(ModeCase{31250, 0, 0, 1}, ModeCase{250000, 1, 2, 0},
+                                           ModeCase{9600, 2, 0, 2}, ModeCase{115200, 0, 2, 7}));
+
+TEST_F(SerialLineTest, RawLinePassesBytesUntouchedAndEchoesNothing) {
+  ASSERT_TRUE(pty.send("a\rb\x11\x13\x03\n"));
+  EXPECT_EQ(BackgroundWait(line).result(), 0);
+  EXPECT_EQ(takeQueued(line), "a\rb\x11\x13\x03\n");
+
+  line.write("x\n", 2, true);
+  EXPECT_EQ(pty.receive(2), "x\n");  // no echo of the input ahead of it, no CR added
+}
+
+TEST_F(SerialLineTest, RefusesSettingsTheLineCannotHave) {
+  const LineSettings refused[] = {
+      {0, 0, 0, 1}, {-9600, 0, 0, 1}, {INT32_MIN, 0, 0, 1}, {9600, 3, 0, 1}, {9600, 0, 1, 1}};
+  for (const LineSettings& s : refused) {
+    EXPECT_EQ(line.applySettings(s), EINVAL)
+        << s.baudRate << " " << int(s.parityCode) << " " << int(s.stopBitCode);
+  }
+  uint32_t in = 0, out = 0;
+  ASSERT_EQ(serial_detail::getLineRates(pty.probe(), &in, &out), 0);
+  EXPECT_EQ(out, 9600u);  // still the rate from before
+}
+
+TEST_F(SerialLineTest, WaitingWriteDeliversEverything) {
+  std::string text;
+  for (int i = 0; text.size() < 3000; ++i) text += std::to_string(i) + ",";
+  std::future<std::string> received =
+      std::async(std::launch::async, [this, n = text.size()] { return pty.receive(n); });
+  line.write(text.data(), text.size(), true);
+  EXPECT_EQ(received.get(), text);
+}
+
+TEST_F(SerialLineTest, WaitingWriteGivesUpWhenTheDeviceTakesNothing) {
+  ASSERT_EQ(line.applySignal(1), 0);  // output held as after an XOFF
+  std::future<void> write = std::async(std::launch::async, [this] { line.write("held", 4, true); });
+  ASSERT_EQ(write.wait_for(30s), std::future_status::ready);
+
+  ASSERT_EQ(line.applySignal(2), 0);
+  line.write("go", 2, true);
+  EXPECT_EQ(pty.receive(2), "go");  // nothing of the abandoned text follows late
+}
+
+// What the pseudo-terminal itself answers to each request, asked through a
+// handle of our own; the line must report just that.
+int directSignal(int fd, int code) {
+  int lines = (code == 3 || code == 4) ? TIOCM_RTS : TIOCM_DTR;
+  int r = -1;
+  switch (code) {
+    case 1:
+      r = tcflow(fd, TCOOFF);
+      break;
+    case 2:
+      r = tcflow(fd, TCOON);
+      break;
+    case 3:
+    case 5:
+      r = ioctl(fd, TIOCMBIS, &lines);
+      break;
+    case 4:
+    case 6:
+      r = ioctl(fd, TIOCMBIC, &lines);
+      break;
+    case 8:
+      r = ioctl(fd, TIOCSBRK);
+      break;
+    case 9:
+      r = ioctl(fd, TIOCCBRK);
+      break;
+  }
+  return r == 0 ? 0 : errno;
+}
+
+TEST_F(SerialLineTest, SignalsReportWhatTheDeviceAnswers) {
+  for (int code : {1, 2, 3, 4, 5, 6, 8, 9}) {
+    int expected = directSignal(pty.probe(), code);
+    EXPECT_EQ(line.applySignal(code), expected) << "code " << code;
+  }
+  // A pseudo-terminal has no modem lines: these are failures with a number.
+  for (int code : {3, 4, 5, 6}) EXPECT_GT(line.applySignal(code), 0) << "code " << code;
+  EXPECT_EQ(line.applySignal(7), ENOTSUP);
+  EXPECT_EQ(line.applySignal(0), EINVAL);
+  EXPECT_EQ(line.applySignal(10), EINVAL);
+}
+
+}  // namespace
