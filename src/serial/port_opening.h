@@ -1,0 +1,16 @@
+// Opening the capture port: resolve the name, open it for this process alone,
+// empty it and apply the line settings, reporting the first failure.
+#pragma once
+
+#include <cstdio>
+
+#include "control/capture_settings.h"
+#include "serial/port_names.h"
+#include "serial/serial_line.h"
+
+// Returns 0 when the line is ready, or the failing step's result: 1 the port
+// could not be opened (missing: error 2, busy: error 16), 2 it could not be
+// emptied, 8 the line settings were refused. Each failure prints its message
+// on `console`. Nothing is undone on failure: the caller closes the line.
+int openPort(const CaptureSettings& settings, const PortEnvironment& env, SerialLine& line,
+             std::FILE* console);
