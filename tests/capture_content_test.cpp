@@ -244,7 +244,7 @@ TEST_F(CaptureContentTest, InterruptionDuringABurstKeepsAnExactPrefix) {
   }
   run->signal(SIGINT);
   ProgramResult result = finish(*run);
-  device.hangUp();  // ends the sender's write
+  device.cancelSend();
   sender.join();
 
   EXPECT_EQ(result.status, 130);

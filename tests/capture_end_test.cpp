@@ -13,9 +13,11 @@ using std::chrono::seconds;
 
 using CaptureEndTest = SercapTest;
 
-TEST_F(CaptureEndTest, CtrlZEndsTheRunAndKeepsTheLinesBeforeIt) {
+class CtrlZTest : public SercapTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CtrlZTest, EndsTheRunAndKeepsTheLinesBeforeIt) {
   PtyDevice device;
-  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
+  auto run = startOnLine(device, {"-ntx", "1", "-t", GetParam(), "-f", "out.spt"});
   ASSERT_NE(run, nullptr);
   const auto sentAt = ProgramRun::Clock::now();
   // What follows Ctrl-Z in the same read is dropped.
@@ -32,6 +34,9 @@ TEST_F(CaptureEndTest, CtrlZEndsTheRunAndKeepsTheLinesBeforeIt) {
       result.seconds - std::chrono::duration<double>(sentAt - run->startedAt()).count();
   EXPECT_LT(afterCtrlZ, 6.0);
 }
+
+// Also when the time-out never expires.
+INSTANTIATE_TEST_SUITE_P(TimeOuts, CtrlZTest, ::testing::Values("30", "-1"));
 
 struct EndPhraseCase {
   const char* name;
@@ -77,6 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
         // A byte that breaks a partial match may start the phrase itself.
         EndPhraseCase{"DoubledFirstLetter", {"kkwo end\n"}, "kkwo end\r\n", true},
         EndPhraseCase{"RepeatedStart", {"kwo kwo end\n"}, "kwo kwo end\r\n", true},
+        // Ctrl-Y neither advances nor breaks a match.
+        EndPhraseCase{"FlushInside", {"kwo\x19 end\n"}, "kwo end\r\n", true},
         // A match carries from one read to the next.
         EndPhraseCase{"AcrossTwoReads", {"a\nkwo", " end\n"}, "a\r\nkwo end\r\n", true},
         EndPhraseCase{"Broken", {"kwo en d\n"}, "kwo en d\r\n", false},

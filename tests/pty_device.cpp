@@ -73,7 +73,7 @@ bool PtyDevice::send(std::string_view bytes, std::chrono::milliseconds timeout) 
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
-    if (Clock::now() >= deadline) return false;
+    if (Clock::now() >= deadline || cancelled_.load()) return false;
     pollfd p = {masterFd_, POLLOUT, 0};
     ::poll(&p, 1, std::min(millisLeft(deadline), 100));
   }

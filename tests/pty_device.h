@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -29,9 +30,12 @@ class PtyDevice {
   int slaveFd() const { return slaveFd_; }
 
   // Sends bytes as the device, waiting while sercap's side is full. False if
-  // the bytes could not all be sent within `timeout` or the line failed.
+  // the bytes could not all be sent within `timeout`, the line failed or the
+  // sending was cancelled.
   bool send(std::string_view bytes,
             std::chrono::milliseconds timeout = std::chrono::milliseconds(60000));
+  // Makes a send() running on another thread give up soon. Thread-safe.
+  void cancelSend() { cancelled_.store(true); }
 
   // Reads what sercap transmitted until `count` bytes have come or `timeout`
   // has passed; returns what came.
@@ -62,4 +66,5 @@ class PtyDevice {
   int masterFd_ = -1;
   int slaveFd_ = -1;
   std::string slavePath_;
+  std::atomic<bool> cancelled_{false};
 };

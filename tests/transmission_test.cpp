@@ -64,16 +64,16 @@ TEST_P(TransmissionTest, DeviceReceivesTheTextOncePerSecond) {
 INSTANTIATE_TEST_SUITE_P(
     Texts, TransmissionTest,
     ::testing::Values(
-        TransmissionCase{"ThreeCarets", {"-ntx", "3", "-t", "5"}, "^^^"},
-        TransmissionCase{"ThreeCaretsWithoutOverlap", {"-ntx", "3", "-t", "5", "-nov"}, "^^^"},
-        TransmissionCase{"TextTwice", {"-tx", "AB", "-ntx", "2", "-t", "4"}, "ABAB"},
+        TransmissionCase{"ThreeCarets", {"-ntx", "3", "-t", "4"}, "^^^"},
+        TransmissionCase{"ThreeCaretsWithoutOverlap", {"-ntx", "3", "-t", "4", "-nov"}, "^^^"},
+        TransmissionCase{"TextTwice", {"-tx", "AB", "-ntx", "2", "-t", "3"}, "ABAB"},
         TransmissionCase{
-            "TextTwiceWithoutOverlap", {"-tx", "AB", "-ntx", "2", "-t", "4", "-nov"}, "ABAB"},
+            "TextTwiceWithoutOverlap", {"-tx", "AB", "-ntx", "2", "-t", "3", "-nov"}, "ABAB"},
         // -tx alone sends once.
-        TransmissionCase{"TextOnce", {"-tx", "hello", "-t", "3"}, "hello"},
+        TransmissionCase{"TextOnce", {"-tx", "hello", "-t", "2"}, "hello"},
         // A negative count sends on every pass until the run ends.
         TransmissionCase{"UntilTheEnd", {"-ntx", "-1", "-t", "3"}, "^^^"},
-        TransmissionCase{"Never", {"-t", "3"}, ""}),
+        TransmissionCase{"Never", {"-t", "2"}, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class StalledTransmissionTest : public SercapTest,
