@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/temp_dir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -36,9 +38,7 @@ TEST(ShownDevicePathTest, LongComNamesGetTheDevicePrefix) {
 class PortTree : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/sercap-ports-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root = fs::canonical(pattern);
+    root = fs::canonical(tmp.path());
     fs::create_directories(root / "map");
     fs::create_directories(root / "sys");
     fs::create_directories(root / "dev");
@@ -46,8 +46,6 @@ class PortTree : public ::testing::Test {
     env.sysfsRoot = (root / "sys").string();
     env.devRoot = (root / "dev").string();
   }
-  void TearDown() override { fs::remove_all(root); }
-
   static void writeFile(const fs::path& path, const std::string& text) {
     std::ofstream(path) << text;
   }
@@ -80,6 +78,7 @@ class PortTree : public ::testing::Test {
     return fs::path(device).lexically_relative(root).string();
   }
 
+  TempDir tmp;
   fs::path root;
   PortEnvironment env;
 };
@@ -153,6 +152,15 @@ TEST_F(PortTree, MappedNumbersAndDevicesAreLeftOutOfNumbering) {
       {"COM4", "dev/ttyACM0"}, {"COM5", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(resolved(c.port), c.device) << c.port;
+}
+
+TEST_F(PortTree, MappedDevicesAreRecognisedWhereverTheirNodesAreReached) {
+  addTty("ttyUSB0");
+  fs::create_directory_symlink("dev", root / "devices");
+  env.devRoot = (root / "devices").string();
+  mapPort("COM1", root / "dev" / "ttyUSB0");
+  EXPECT_EQ(resolved("COM1"), "dev/ttyUSB0");
+  EXPECT_EQ(resolved("COM2"), "");
 }
 
 TEST_F(PortTree, OnlyComOneToTwoHundredFiftyFiveAreNumbered) {

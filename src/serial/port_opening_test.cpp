@@ -1,8 +1,6 @@
 #include "serial/port_opening.h"
 
 #include <gtest/gtest.h>
-#include <stdio.h>
-#include <stdlib.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -11,38 +9,33 @@
 
 #include "serial/line_termios2.h"
 #include "serial/test_pty.h"
+#include "testing/console_capture.h"
+#include "testing/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// Runs openPort with its console going to a string.
+// Runs openPort in an empty port map and sysfs, its console going to a string.
 class PortOpeningTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/sercap-open-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root = pattern;
+    root = tmp.path();
     fs::create_directories(root / "map");
     fs::create_directories(root / "sys");
     env.mapDir = (root / "map").string();
     env.sysfsRoot = (root / "sys").string();
     env.devRoot = (root / "dev").string();
   }
-  void TearDown() override { fs::remove_all(root); }
 
   int open(const CaptureSettings& settings) {
-    char* text = nullptr;
-    size_t size = 0;
-    FILE* console = open_memstream(&text, &size);
-    EXPECT_NE(console, nullptr);
-    int result = openPort(settings, env, line, console);
-    fclose(console);
-    output.assign(text, size);
-    free(text);
+    ConsoleCapture console;
+    int result = openPort(settings, env, line, console.stream());
+    output = console.text();
     return result;
   }
 
+  TempDir tmp;
   fs::path root;
   PortEnvironment env;
   SerialLine line;
