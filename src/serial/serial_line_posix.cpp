@@ -49,12 +49,15 @@ int modemLines(int fd, unsigned long request, int lines) {
 }  // namespace
 
 struct SerialLine::Impl {
+  // Set by open() and close() alone; both threads only use them.
   int fd = -1;
-  int wakeRead = -1;
-  int wakeWrite = -1;
+  int wakeRead = -1;   // watched by the worker's poll()
+  int wakeWrite = -1;  // written by requestStop()
+
+  // Raised by the supervisor, read by the worker.
   std::atomic<bool> stopRequested{false};
 
-  // The input queue: bytes [head, head + count) of queue.
+  // The worker's alone. The input queue: bytes [head, head + count) of queue.
   uint8_t queue[kQueueCapacity];
   size_t head = 0;
   size_t count = 0;
