@@ -2,8 +2,6 @@
 // argument list. Each run is checked against a reference parser written
 // straight from the option table, plus the properties every outcome must
 // have whatever the model says. Also checks parseDecimal() against strtoll.
-#include <cerrno>
-#include <cinttypes>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -28,14 +26,14 @@ void check(bool ok, const char* what) {
 
 // strtoll reads the same leading-number form; only the clamping is ours.
 int32_t referenceDecimal(const char* text) {
-  errno = 0;
   long long value = std::strtoll(text, nullptr, 10);
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(value);
 }
 
-// The argument list, NUL-terminated pieces in one buffer, argv[0] first.
+// The argument list as main() gets it: NUL-terminated pieces in one buffer,
+// the program name first, a null pointer after the last.
 class ArgumentList {
  public:
   ArgumentList(const uint8_t* data, size_t size) {
@@ -51,21 +49,22 @@ class ArgumentList {
       storage_.push_back('\0');
     }
     for (size_t start : starts) argv_.push_back(storage_.data() + start);
+    argc_ = static_cast<int>(argv_.size());
+    argv_.push_back(nullptr);
   }
 
-  int argc() const { return static_cast<int>(argv_.size()); }
+  int argc() const { return argc_; }
   char** argv() { return argv_.data(); }
   // Whether `p` is one of the arguments after the program name.
   bool isArgument(const char* p) const {
-    for (size_t i = 1; i < argv_.size(); ++i) {
+    for (int i = 1; i < argc_; ++i) {
       if (argv_[i] == p) return true;
     }
     return false;
   }
-  // Whether `b` is the first byte of some argument's value (an empty one
-  // gives 0).
+  // Whether `b` is the first byte of some argument (an empty one gives 0).
   bool isFirstByteOfArgument(uint8_t b) const {
-    for (size_t i = 1; i < argv_.size(); ++i) {
+    for (int i = 1; i < argc_; ++i) {
       if (static_cast<uint8_t>(argv_[i][0]) == b) return true;
     }
     return false;
@@ -74,6 +73,7 @@ class ArgumentList {
  private:
   std::vector<char> storage_;
   std::vector<char*> argv_;
+  int argc_ = 0;
 };
 
 struct ModelResult {
@@ -194,7 +194,7 @@ bool borrowed(const char* field, const char* fallback, const ArgumentList& args)
 
 // What must hold after any parse, whatever the reference says.
 void checkProperties(const ParseResult& result, const CaptureSettings& s, const std::string& out,
-                     ArgumentList& args) {
+                     const ArgumentList& args) {
   const CaptureSettings defaults;
   const ParseOutcome o = result.outcome;
   check(o == ParseOutcome::kRun || o == ParseOutcome::kListPorts || o == ParseOutcome::kUsage ||
