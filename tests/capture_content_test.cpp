@@ -1,6 +1,7 @@
 // What reaches the capture file and the console from what the device sends.
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -150,6 +151,63 @@ TEST_F(CaptureContentTest, DebugOutputReportsTheEndPhrase) {
       "\n";
   ASSERT_GE(result.out.size(), tail.size());
   EXPECT_EQ(result.out.substr(result.out.size() - tail.size()), tail) << result.out;
+}
+
+// A read takes what is queued when the worker wakes, so "hello\n" Ctrl-Z
+// "\n" sent at once is read in one pass, in two (at each line feed), or in
+// one that ends on Ctrl-Z before its line feed has come.
+const std::vector<std::vector<std::string>> kPassSplits = {
+    {"hello\n\x1a\n"}, {"hello\n", "\x1a\n"}, {"hello\n\x1a"}};
+
+std::string echoed(const std::string& bytes) {
+  std::string shown;
+  for (char c : bytes) shown += c == '\n' ? "." : c == '\x1a' ? "<1a>" : std::string(1, c);
+  return shown;
+}
+
+TEST_F(CaptureContentTest, HigherDebugLevelTracesEveryPass) {
+  PtyDevice device;
+  auto run = startOnLine(device, {"-d2", "-ntx", "1", "-t", "30", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send("hello\n\x1a\n"));
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(workFile("out.spt"), "hello\r\n");
+  std::vector<std::string> candidates;
+  for (const auto& passes : kPassSplits) {
+    std::string out = ">>>options: -t 30 -f out.spt \n>>>" + device.slavePath() +
+                      ", rate 9600 ,8 dataBits, parityCode(0), stopBitCode(0)\n";
+    size_t total = 0;
+    for (const std::string& pass : passes) {
+      const std::string count = std::to_string(pass.size());
+      out += "\n>>>" + count + " char in the Que,>>\n>>>" + count + " char read\n";
+      // Echoed up to Ctrl-Z, which ends the run.
+      const size_t end = pass.find('\x1a');
+      out += echoed(end == std::string::npos ? pass : pass.substr(0, end + 1));
+      total += pass.size();
+    }
+    out += "\n>>> close\n\n>>>TotalByteRead " + std::to_string(total) +
+           " TotalByteInFile 6 exitCode 0\n\n";
+    candidates.push_back(out);
+  }
+  EXPECT_NE(std::find(candidates.begin(), candidates.end(), result.out), candidates.end())
+      << result.out;
+}
+
+TEST_F(CaptureContentTest, ProgressMarksEveryPass) {
+  PtyDevice device;
+  auto run = startOnLine(device, {"-progress", "-ntx", "1", "-t", "30", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send("hello\n\x1a\n"));
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  std::vector<std::string> candidates;
+  for (const auto& passes : kPassSplits)
+    candidates.push_back(std::string(passes.size(), '.') + "\n");
+  EXPECT_NE(std::find(candidates.begin(), candidates.end(), result.out), candidates.end())
+      << result.out;
 }
 
 TEST_F(CaptureContentTest, DebugOutputOfATimedOutRunHasNoWorkerReport) {
