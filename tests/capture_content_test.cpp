@@ -103,6 +103,20 @@ TEST_F(CaptureContentTest, CtrlYFlushesWhileTheRunGoesOn) {
   EXPECT_EQ(workFile("out.spt"), "a\r\nb\r\n\r\nc\r\n");
 }
 
+TEST_F(CaptureContentTest, WhatCameBeforeTheRunIsDiscarded) {
+  PtyDevice device;
+  ASSERT_TRUE(device.send("stale line\n\x1a\n"));
+  std::this_thread::sleep_for(milliseconds(200));
+  ASSERT_GT(device.unreadBytes(), 0);
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send("fresh line\n\x1a\n"));
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(workFile("out.spt"), "fresh line\r\n");
+}
+
 TEST_F(CaptureContentTest, RunsAppendToTheCaptureFile) {
   {
     std::ofstream earlier(work().file("out.spt"), std::ios::binary);
