@@ -138,8 +138,12 @@ int PtyDevice::unreadBytes() const {
 
 bool PtyDevice::waitUntilTaken(std::chrono::milliseconds timeout) {
   // Bytes written to the master reach the slave's input queue through a
-  // kernel work item; give it time to run, or an empty queue proves nothing.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // kernel work item, so an empty queue right after sending proves nothing.
+  // Once bytes were seen queued, or after a generous while, it does.
+  const auto settled = Clock::now() + std::chrono::milliseconds(500);
+  while (Clock::now() < settled && unreadBytes() == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   const auto deadline = Clock::now() + timeout;
   while (unreadBytes() != 0) {
     if (Clock::now() >= deadline) return false;
