@@ -59,7 +59,9 @@ TEST_P(EndPhraseTest, EndsTheRunOnlyWhenThePhraseArrives) {
   ASSERT_NE(run, nullptr);
   for (size_t i = 0; i < c.chunks.size(); ++i) {
     // Each chunk is read before the next comes, so the two are apart.
-    if (i > 0) ASSERT_TRUE(device.waitUntilTaken());
+    if (i > 0) {
+      ASSERT_TRUE(device.waitUntilTaken());
+    }
     ASSERT_TRUE(device.send(c.chunks[i]));
   }
   if (!c.recognised) {
