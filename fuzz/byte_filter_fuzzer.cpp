@@ -128,7 +128,11 @@ struct Setup {
   // Plain text filtered ahead of the input, enough to leave the capture
   // file's buffer nearly full, so that the input's bytes make it drain.
   size_t padding = 0;
-  uint8_t padByte = 'x';
+  // A short input is repeated behind ever longer runs of plain text, so
+  // that its bytes meet every offset within the block path's blocks.
+  bool sweep = false;
+  // Plain text that is no marker, for both of the above.
+  uint8_t filler = 'x';
 };
 
 // The header: flags, two marker bytes, the read-cutting byte, the file.
@@ -162,20 +166,34 @@ Setup decodeSetup(const uint8_t* header) {
   setup.readSeed = header[3] * 2654435761u + header[1];
   setup.oldContent = (header[4] & 1) != 0;
   setup.writesFail = (header[4] & 2) != 0;
+  setup.sweep = (header[4] & 4) != 0;
+  for (uint8_t b : {'x', 'y', 'z'}) {
+    if (b != s.beginMarker && b != s.endMarker) {
+      setup.filler = b;
+      break;
+    }
+  }
   // Padding only at level 0 (else filter() takes it byte by byte, echoing
   // it all) and inside a segment (else it would not be written). The room
   // it leaves varies across the filter's own margins.
   if ((flags & 128) != 0 && s.logLevel == 0) {
     setup.startInSegment = true;
-    setup.padding = CaptureFile::kBufferSize - 320 + 5 * (header[4] >> 2);
-    for (uint8_t b : {'x', 'y', 'z'}) {
-      if (b != s.beginMarker && b != s.endMarker) {
-        setup.padByte = b;
-        break;
-      }
-    }
+    setup.padding = CaptureFile::kBufferSize - 320 + 10 * (header[4] >> 3);
   }
   return setup;
+}
+
+// The line's bytes: the rest of the input, or with a sweep, 64 copies of it,
+// the j-th behind j bytes of filler.
+std::vector<uint8_t> lineBytes(const Setup& setup, const uint8_t* data, size_t size) {
+  constexpr size_t kSweptMax = 48;
+  if (!setup.sweep || size > kSweptMax) return std::vector<uint8_t>(data, data + size);
+  std::vector<uint8_t> line;
+  for (size_t j = 0; j < 64; ++j) {
+    line.insert(line.end(), j, setup.filler);
+    line.insert(line.end(), data, data + size);
+  }
+  return line;
 }
 
 std::vector<size_t> readLengths(const Setup& setup, size_t total) {
@@ -226,9 +244,9 @@ Result referenceModel(const Setup& setup, const std::vector<uint8_t>& input) {
   size_t acceptedCount = 0;
   // The padding: a run of accepted text inside a segment, no end phrase.
   if (setup.padding > 0) {
-    r.file.assign(setup.padding, static_cast<char>(setup.padByte));
+    r.file.assign(setup.padding, static_cast<char>(setup.filler));
     r.state.totalByteInFile = r.state.segmentCount = static_cast<int64_t>(setup.padding);
-    std::memset(tail, setup.padByte, sizeof tail);
+    std::memset(tail, setup.filler, sizeof tail);
     acceptedCount = setup.padding;
   }
   auto store = [&](uint8_t b) {
@@ -317,7 +335,7 @@ Result runFilter(const Setup& setup, const std::vector<uint8_t>& input,
     ByteFilter filter(setup.settings, r.state, file, console.stream());
     // The padding goes through filter() in both runs: byte by byte it would
     // cost more than all the rest, and it is plain text.
-    const std::vector<uint8_t> padding(setup.padding, setup.padByte);
+    const std::vector<uint8_t> padding(setup.padding, setup.filler);
     check(filter.filter(padding.data(), padding.size()) == FilterVerdict::kContinue,
           "padding never ends the capture");
     size_t offset = 0;
@@ -432,7 +450,7 @@ void checkFile(const Result& r, const CaptureSettings& s) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < kHeaderSize) return 0;
   Setup setup = decodeSetup(data);
-  const std::vector<uint8_t> input(data + kHeaderSize, data + size);
+  const std::vector<uint8_t> input = lineBytes(setup, data + kHeaderSize, size - kHeaderSize);
   const std::vector<size_t> reads = readLengths(setup, input.size());
 
   const Result model = referenceModel(setup, input);
