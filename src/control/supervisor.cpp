@@ -123,6 +123,10 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
   file.close();
   port.close();
   std::fputs("\n", console);
+  // Unblocked, a signal still pending would kill the process before its
+  // output is flushed; the run has already answered it by ending.
+  while (sleepUnlessInterrupted(0) != 0) {
+  }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
   if (signalNumber != 0) return exitStatusForSignal(signalNumber);
