@@ -249,4 +249,20 @@ INSTANTIATE_TEST_SUITE_P(Signals, InterruptionTest,
                                            InterruptionCase{"Hup", SIGHUP, 129}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(CaptureEndTest, SecondInterruptionDuringShutdownDoesNotKillTheRun) {
+  // Both come before the run has answered the first: the second one is
+  // still pending while the run shuts down.
+  PtyDevice device;
+  auto run = startOnLine(device, {"-d", "-ntx", "1", "-t", "60", "-f", "out.spt"});
+  ASSERT_NE(run, nullptr);
+  run->signal(SIGINT);
+  run->signal(SIGTERM);
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 130);
+  EXPECT_EQ(result.out, ">>>options: -t 60 -f out.spt \n>>>" + device.slavePath() +
+                            ", rate 9600 ,8 dataBits, parityCode(0), stopBitCode(0)\n"
+                            "\n");
+}
+
 }  // namespace
