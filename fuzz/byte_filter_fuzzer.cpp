@@ -30,14 +30,9 @@ constexpr size_t kPhraseLength = sizeof kPhrase - 1;
 // Written to the file before a run when asked: the capture must append.
 constexpr char kOldContent[] = "old\r\n";
 
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant violated: %s\n", what);
-  std::abort();
-}
-
-// One scratch file per filter, reused by every run of this process; in
-// memory where possible so that a run costs no disk I/O.
+// One scratch file per filter, named after the process, removed after
+// each run and before an invariant failure aborts, so that they never pile
+// up; in memory where possible so that a run costs no disk I/O.
 struct ScratchFiles {
   std::string block;
   std::string single;
@@ -52,7 +47,7 @@ struct ScratchFiles {
     block = base + "-block";
     single = base + "-single";
   }
-  ~ScratchFiles() {
+  void remove() const {
     ::unlink(block.c_str());
     ::unlink(single.c_str());
   }
@@ -61,6 +56,13 @@ struct ScratchFiles {
 const ScratchFiles& scratch() {
   static const ScratchFiles files;
   return files;
+}
+
+void check(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "invariant violated: %s\n", what);
+  scratch().remove();
+  std::abort();
 }
 
 void resetFile(const std::string& path, bool withOldContent) {
@@ -456,6 +458,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Result model = referenceModel(setup, input);
   Result block = runFilter(setup, input, reads, scratch().block, false, model);
   Result single = runFilter(setup, input, reads, scratch().single, true, model);
+  scratch().remove();
 
   if (setup.writesFail) {
     // Where the write error message falls among the "!" marks depends on
