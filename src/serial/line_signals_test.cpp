@@ -60,7 +60,9 @@ TEST(LineSignals, MatchingRules) {
   for (const Case& c : cases) {
     Applied a = run(c.list);
     EXPECT_EQ(a.codes, c.codes) << '"' << c.list << '"';
-    if (c.codes.empty()) EXPECT_EQ(a.console, "") << c.list;
+    if (c.codes.empty()) {
+      EXPECT_EQ(a.console, "") << c.list;
+    }
   }
 }
 
