@@ -1,3 +1,5 @@
+// Opening the port: each step in order, the first failure reported with its
+// message and ending the opening with its result code.
 #include "serial/port_opening.h"
 
 #include <string>
