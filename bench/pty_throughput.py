@@ -15,7 +15,7 @@ on a silent line.
 import argparse
 import os
 import random
-import resource
+import signal
 import subprocess
 import sys
 import tempfile
@@ -43,12 +43,37 @@ def text_lines(size, seed=1):
     return data
 
 
-def push(master, data, chunk=64 * 1024):
-    """Writes all of `data` to the master; the seconds it took."""
+def has_ended(pid):
+    """Whether the child has ended, leaving it to be reaped."""
+    info = os.waitid(os.P_PID, pid, os.WEXITED | os.WNOHANG | os.WNOWAIT)
+    return info is not None and info.si_pid == pid
+
+
+def push(master, data, reader, chunk=64 * 1024, stall=30.0):
+    """Writes all of `data` to the master; the seconds it took. Plain
+    blocking writes, as they leave the reader the fewest wake-ups; a timer
+    gives up when the reader has ended or takes nothing for `stall` s."""
     view = memoryview(data)
     start = time.monotonic()
-    while view:
-        view = view[os.write(master, view[:chunk]):]
+    progress = [start, len(view)]
+
+    def check(signum, frame):
+        now = time.monotonic()
+        if len(view) != progress[1]:
+            progress[:] = [now, len(view)]
+        elif has_ended(reader.pid) or now - progress[0] > stall:
+            raise TimeoutError(f"the reader stopped taking data ({len(view)} bytes not written)")
+
+    previous = signal.signal(signal.SIGALRM, check)
+    signal.setitimer(signal.ITIMER_REAL, 0.5, 0.5)
+    try:
+        while view:
+            view = view[os.write(master, view[:chunk]) :]
+    except TimeoutError as error:
+        sys.exit(str(error))
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
     return time.monotonic() - start
 
 
@@ -57,12 +82,12 @@ def open_pty():
     return master, slave, os.ttyname(slave)
 
 
-def wait_for_settings(slave, before, limit=10.0):
+def wait_for_settings(slave, before, process, limit=10.0):
     """Waits until the reader has configured the line: then it has also
     emptied the queue, and what is written from now on is kept."""
     end = time.monotonic() + limit
     while termios.tcgetattr(slave) == before:
-        if time.monotonic() > end:
+        if time.monotonic() > end or has_ended(process.pid):
             sys.exit("sercap did not configure the line")
         time.sleep(0.005)
 
@@ -99,10 +124,15 @@ class PeakMemory:
         return self.kib / 1024
 
 
-def reap(process, peak):
+def reap(process, peak, limit=60.0):
     """Waits for the child; its exit status, resource usage and peak
     memory in MiB (as last read, at most 20 ms before it ended)."""
-    os.waitid(os.P_PID, process.pid, os.WEXITED | os.WNOWAIT)
+    end = time.monotonic() + limit
+    while not has_ended(process.pid):
+        if time.monotonic() > end:
+            process.kill()
+            sys.exit(f"{process.args[0]} did not end")
+        time.sleep(0.01)
     mib = peak.stop()
     _, status, usage = os.wait4(process.pid, 0)
     process.returncode = os.waitstatus_to_exitcode(status)
@@ -127,8 +157,8 @@ def run_sercap(sercap, data, timeout, folder):
         [sercap, path, "-t", str(timeout), "-f", out], stdout=subprocess.DEVNULL
     )
     peak = PeakMemory(process.pid)
-    wait_for_settings(slave, before)
-    seconds = push(master, data)
+    wait_for_settings(slave, before, process)
+    seconds = push(master, data, process)
     status, usage, rss = reap(process, peak)  # after the time-out, the line still open
     os.close(master)
     os.close(slave)
@@ -145,7 +175,7 @@ def run_cat(data, folder):
         # It reports the end of the line as an input error: not of interest.
         process = subprocess.Popen(["cat"], stdin=slave, stdout=sink, stderr=subprocess.DEVNULL)
     peak = PeakMemory(process.pid)
-    seconds = push(master, data)
+    seconds = push(master, data, process)
     # Everything read before the line goes away, then cat ends.
     end = time.monotonic() + 30
     while os.path.getsize(out) < len(data) and time.monotonic() < end:
