@@ -20,6 +20,7 @@
 
 #include "capture/byte_filter.h"
 #include "capture/capture_file.h"
+#include "testing/console_capture.h"
 
 namespace {
 
@@ -93,29 +94,7 @@ off_t fileSize(const std::string& path) {
   return st.st_size;
 }
 
-// A console in memory.
-class Console {
- public:
-  Console() : stream_(open_memstream(&data_, &size_)) {
-    if (stream_ == nullptr) std::abort();
-  }
-  ~Console() {
-    if (stream_ != nullptr) std::fclose(stream_);
-    std::free(data_);
-  }
-  Console(const Console&) = delete;
-  Console& operator=(const Console&) = delete;
-  std::FILE* stream() { return stream_; }
-  std::string text() {
-    std::fflush(stream_);
-    return std::string(data_, size_);
-  }
-
- private:
-  char* data_ = nullptr;
-  size_t size_ = 0;
-  std::FILE* stream_;
-};
+using Console = ConsoleCapture;
 
 struct Setup {
   CaptureSettings settings;
