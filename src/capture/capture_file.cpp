@@ -1,13 +1,12 @@
-// The capture file, written with plain system calls so that the buffering,
-// the line-ending translation and the error reporting are ours.
+// The capture file, written with plain system calls (capture_file_os.h) so
+// that the buffering, the line-ending translation and the error reporting
+// are ours, the same on every platform.
 #include "capture/capture_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+
+#include "capture/capture_file_os.h"
 
 CaptureFile::~CaptureFile() {
   close();
@@ -15,17 +14,10 @@ CaptureFile::~CaptureFile() {
 
 int CaptureFile::open(const char* path) {
   close();
-  // Without O_NONBLOCK a FIFO that nobody reads would hang the open; with it,
-  // that FIFO fails at once (ENXIO). Writes block again afterwards.
-  int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd < 0) return errno;
-  int flags = fcntl(fd, F_GETFL);
-  if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
-    int err = errno;
-    ::close(fd);
-    return err;
-  }
-  fd_ = fd;
+  intptr_t file = kNoFile;
+  int err = capture_os::openForAppend(path, &file);
+  if (err != 0) return err;
+  file_ = file;
   path_ = path;
   error_ = 0;
   used_ = 0;
@@ -54,14 +46,14 @@ void CaptureFile::putText(const uint8_t* data, size_t length) {
 
 void CaptureFile::drain() {
   size_t done = 0;
-  while (done < used_ && fd_ >= 0) {
-    ssize_t n = ::write(fd_, buffer_ + done, used_ - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      fail(n < 0 ? errno : EIO);
+  while (done < used_ && file_ != kNoFile) {
+    size_t written = 0;
+    int err = capture_os::writeSome(file_, buffer_ + done, used_ - done, &written);
+    if (err != 0) {
+      fail(err);
       break;
     }
-    done += static_cast<size_t>(n);
+    done += written;
   }
   // What could not be written is dropped: keeping it would only grow, and
   // the failure has been reported.
@@ -70,16 +62,15 @@ void CaptureFile::drain() {
 
 void CaptureFile::flush() {
   drain();
-  if (fd_ < 0 || error_ != 0) return;
-  // A FIFO, a terminal or a socket holds nothing to hand to a disk.
-  if (fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS) fail(errno);
+  if (file_ == kNoFile || error_ != 0) return;
+  if (int err = capture_os::syncToDisk(file_)) fail(err);
 }
 
 void CaptureFile::close() {
-  if (fd_ < 0) return;
+  if (file_ == kNoFile) return;
   drain();
-  if (::close(fd_) != 0 && errno != EINTR) fail(errno);
-  fd_ = -1;
+  if (int err = capture_os::closeFile(file_)) fail(err);
+  file_ = kNoFile;
 }
 
 void CaptureFile::fail(int errorNumber) {

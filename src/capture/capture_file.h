@@ -20,7 +20,7 @@ class CaptureFile {
 
   // Opens `path` for appending, creating it if missing. 0 or an error number.
   int open(const char* path);
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return file_ != kNoFile; }
 
   // Buffers one byte; a line feed becomes carriage return + line feed.
   void put(uint8_t byte) {
@@ -56,8 +56,10 @@ class CaptureFile {
   void fail(int errorNumber);
 
   std::FILE* console_;
+  static constexpr intptr_t kNoFile = -1;
+
   std::string path_;
-  int fd_ = -1;
+  intptr_t file_ = kNoFile;  // the system's file, see capture_file_os.h
   int error_ = 0;
   size_t used_ = 0;
   uint8_t buffer_[kBufferSize];

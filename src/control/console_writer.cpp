@@ -74,7 +74,7 @@ ConsoleWriter::~ConsoleWriter() {
 void ConsoleWriter::finish(std::chrono::milliseconds limit) {
   if (stream_ != nullptr) {
     if (ownsStream_) {
-      std::fclose(stream_);
+      closeCallbackStream(stream_);
     } else {
       std::fflush(stream_);
     }

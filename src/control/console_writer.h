@@ -58,3 +58,5 @@ class ConsoleWriter {
 // `interactive` makes it unbuffered. Returns nullptr if none can be made.
 std::FILE* openCallbackStream(void* context, void (*put)(void*, const char*, size_t),
                               bool interactive);
+// Closes such a stream; returns once all of its text has been handed to `put`.
+void closeCallbackStream(std::FILE* stream);

@@ -57,6 +57,11 @@ std::FILE* openCallbackStream(void* context, void (*put)(void*, const char*, siz
   return stream;
 }
 
+void closeCallbackStream(std::FILE* stream) {
+  // The cookie's write hands the text on before fclose() returns.
+  std::fclose(stream);
+}
+
 ConsoleSink standardOutputSink() {
   ConsoleSink sink;
   sink.write = [](const char* text, size_t length) {

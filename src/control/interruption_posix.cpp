@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <ctime>
 
-#include "control/exit_status.h"
 #include "control/interruption.h"
 
 namespace {
@@ -23,6 +22,11 @@ sigset_t heldSignals() {
   sigaddset(&set, SIGHUP);
   sigaddset(&set, kWakeSignal);
   return set;
+}
+
+// A run ended by a signal exits as a shell reports a process the signal killed.
+int exitStatusForSignal(int signalNumber) {
+  return 128 + signalNumber;
 }
 
 long long nowMillis() {

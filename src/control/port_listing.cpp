@@ -1,26 +1,15 @@
-// The port listing. Each port is probed by an open that changes nothing on
-// the line: non-blocking, no settings applied, closed at once. A port that
-// another process holds, or that we may not open, still exists and is listed.
+// The port listing: COM1 to COM24, each probed by an open that changes
+// nothing on the line (port_probe.h). A port that another process holds, or
+// that we may not open, still exists and is listed.
 #include "control/port_listing.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
+
+#include "control/port_probe.h"
 
 namespace {
 
 constexpr int kHighestListedPort = 24;
-
-bool portPresent(const std::string& device) {
-  int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd >= 0) {
-    ::close(fd);
-    return true;
-  }
-  return errno == EBUSY || errno == EACCES;
-}
 
 }  // namespace
 

@@ -169,14 +169,6 @@ PortEnvironment PortEnvironment::fromProcess() {
   return env;
 }
 
-std::string shownDevicePath(const char* portName) {
-  if (portName == nullptr) return {};
-  if (std::strncmp(portName, "COM", 3) == 0 && std::strlen(portName) > 4) {
-    return std::string("\\\\.\\") + portName;
-  }
-  return portName;
-}
-
 int resolvePort(const char* portName, const PortEnvironment& env, std::string* device) {
   if (portName == nullptr) return ENOENT;
   if (portName[0] == '/') {

@@ -5,6 +5,7 @@
 #include <string>
 
 // Where ports live on this machine. Tests point the roots at fake trees.
+// Windows knows its COM ports itself and uses none of this.
 struct PortEnvironment {
   std::string mapDir;                         // folder of COMn -> device links
   std::string sysfsRoot = "/sys/class/tty";  // serial devices present
@@ -18,6 +19,6 @@ struct PortEnvironment {
 // four characters, the name itself otherwise (also for a path).
 std::string shownDevicePath(const char* portName);
 
-// Resolves a port argument to the device to open. Returns 0, or ENOENT when
-// the port does not exist on this machine.
+// Resolves a port argument to the device to open. Returns 0, or the
+// platform's "no such file" number (2) when the port does not exist here.
 int resolvePort(const char* portName, const PortEnvironment& env, std::string* device);

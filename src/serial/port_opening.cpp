@@ -9,6 +9,10 @@ namespace {
 constexpr int kOpenFailed = 1;
 constexpr int kPurgeFailed = 2;
 constexpr int kSettingsRefused = 8;
+constexpr int kTimeoutsFailed = 16;
+constexpr int kWriteRequestFailed = 32;
+constexpr int kEventMaskRefused = 64;
+constexpr int kReadRequestFailed = 64;
 
 }  // namespace
 
@@ -25,7 +29,8 @@ int openPort(const CaptureSettings& settings, const PortEnvironment& env, Serial
     return kOpenFailed;
   }
 
-  // Queue sizes: nothing to ask for, the line's own input queue has a fixed size.
+  // Queue sizes: nothing to ask for here, the line's own input queue has a
+  // fixed size (on Windows open() asks the driver for its queues).
 
   err = line.purge();
   if (err != 0) {
@@ -49,11 +54,20 @@ int openPort(const CaptureSettings& settings, const PortEnvironment& env, Serial
     return kSettingsRefused;
   }
 
-  // Read time-outs and the event mask have no counterpart here and cannot
-  // fail: reads never wait (VMIN 0, VTIME 0), and the line itself wakes the
-  // worker on a line feed.
-
-  // Nor do the read and write requests: reads come from the line's own queue
-  // and always complete at once, and writes are plain non-blocking writes.
+  // The remaining steps exist on some platforms only (serial_line.h). The
+  // requests are made with and without -nov: the line always reads and
+  // writes asynchronously, -nov only decides whether transmissions wait.
+  err = line.setReadTimeouts();
+  if (err != 0) {
+    std::fprintf(console, "\n>>>GetCommTimeouts error : %d\n", err);
+    return kTimeoutsFailed;
+  }
+  err = line.armLineEvent();
+  if (err != 0) {
+    std::fprintf(console, "\n>>>SetCommMask error : %d\n", err);
+    return kEventMaskRefused;
+  }
+  if (line.createWriteRequest() != 0) return kWriteRequestFailed;
+  if (line.createReadRequest() != 0) return kReadRequestFailed;
   return 0;
 }

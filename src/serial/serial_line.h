@@ -1,5 +1,6 @@
 // The serial port and the platform operations on it. One implementation file
-// per platform sits behind this header (serial_line_posix.cpp today).
+// per platform sits behind this header (serial_line_posix.cpp,
+// serial_line_win32.cpp).
 //
 // Threads: the capture worker calls waitForLineEvent(), queueCount(), read()
 // and status(); the supervisor calls write(), unsent(), awaitSent() and
@@ -28,7 +29,8 @@ class SerialLine {
   SerialLine& operator=(const SerialLine&) = delete;
 
   // Opens an existing device for this process alone. Returns 0, or the error
-  // number: EBUSY (16) when another process holds the port.
+  // number: EBUSY (16) on POSIX, ERROR_ACCESS_DENIED (5) on Windows, when
+  // another process holds the port.
   int open(const std::string& devicePath);
   bool isOpen() const;
 
@@ -38,6 +40,15 @@ class SerialLine {
   // Raw 8-bit line at the exact rate, parity and stop bits, DTR/RTS as the
   // flow control says. 0 or the driver's error number.
   int applySettings(const LineSettings& settings);
+
+  // Steps of the opening that only some platforms have; elsewhere they do
+  // nothing and return 0. In this order, after applySettings(): set the read
+  // time-outs the reading mode needs, arm the line-feed event, create the
+  // write and the read request. Each returns 0 or an error number.
+  int setReadTimeouts();
+  int armLineEvent();
+  int createWriteRequest();
+  int createReadRequest();
 
   // Blocks until a line feed has entered the input queue since the previous
   // wait returned (several give one wake-up), or the queue is full. Returns 0,

@@ -241,6 +241,24 @@ int SerialLine::applySettings(const LineSettings& settings) {
   return noModemLines(err) ? 0 : err;
 }
 
+// A tty has no read time-outs to set (reads never wait), no event mask and
+// no I/O requests: these steps of the opening have nothing to do here.
+int SerialLine::setReadTimeouts() {
+  return 0;
+}
+
+int SerialLine::armLineEvent() {
+  return 0;
+}
+
+int SerialLine::createWriteRequest() {
+  return 0;
+}
+
+int SerialLine::createReadRequest() {
+  return 0;
+}
+
 int SerialLine::waitForLineEvent() {
   Impl& m = *impl_;
   for (;;) {

@@ -2,27 +2,19 @@
 #pragma once
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+
+#ifdef _WIN32
+#include "testing/memory_stream_win32.h"
+#else
+#include "testing/memory_stream_posix.h"
+#endif
 
 class ConsoleCapture {
  public:
-  ConsoleCapture() : stream_(open_memstream(&data_, &size_)) {}
-  ~ConsoleCapture() {
-    std::fclose(stream_);
-    std::free(data_);
-  }
-  ConsoleCapture(const ConsoleCapture&) = delete;
-  ConsoleCapture& operator=(const ConsoleCapture&) = delete;
-
-  std::FILE* stream() { return stream_; }
-  std::string text() {
-    std::fflush(stream_);
-    return std::string(data_, size_);
-  }
+  std::FILE* stream() { return memory_.stream(); }
+  std::string text() { return memory_.text(); }
 
  private:
-  char* data_ = nullptr;
-  size_t size_ = 0;
-  std::FILE* stream_;
+  MemoryStream memory_;
 };

@@ -4,15 +4,23 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
-
-#include <stdlib.h>
 
 class TempDir {
  public:
+  // A new folder of a random name that did not exist before, as mkdtemp()
+  // makes one (which not every platform has).
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sercap-test-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::random_device random;
+    for (;;) {
+      std::filesystem::path candidate = base / ("sercap-test-" + std::to_string(random()));
+      if (std::filesystem::create_directory(candidate)) {
+        path_ = candidate.string();
+        return;
+      }
+    }
   }
   ~TempDir() {
     std::error_code ignored;

@@ -1,0 +1,16 @@
+// Process set-up on Windows. Console text goes out through the console
+// writer, which makes its own line ends; the C library's standard output is
+// only the fallback when that writer cannot start, and stays in text mode.
+// A closed pipe is an ordinary write error here, and a missing standard
+// handle makes console writes fail instead of landing elsewhere, so there is
+// nothing else to prepare.
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+
+#include "control/process_setup.h"
+
+void prepareProcess() {
+  _setmode(_fileno(stdout), _O_TEXT);
+}

@@ -1,0 +1,486 @@
+// SerialLine on Windows. The port is always opened for asynchronous I/O, so
+// that a pending read can be cancelled when the run ends.
+//
+// Reading works as on POSIX: the line keeps its own input queue and notices
+// line feeds itself as bytes are taken in. An overlapped ReadFile, with
+// time-outs that complete it as soon as the driver holds any byte, feeds the
+// queue; the worker waits on that read and on the stop event. This does not
+// depend on the driver's event-character wait, which several drivers get
+// wrong.
+//
+// Transmissions: every write() is one overlapped WriteFile of its own text,
+// kept alive until it completes; the driver sends them in order and whole.
+//
+// Sharing: the queue and the read request belong to the worker thread (wait,
+// count, read, status). The transmissions belong to the supervisor (write,
+// unsent, awaitSent) and are kept under a mutex. requestStop() only sets the
+// stop event and cancels the read. The handle and events change only in
+// open() and close(), when no worker runs.
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "serial/serial_line.h"
+
+namespace {
+
+// Asked of the driver: what the description of the port's queues gives.
+constexpr DWORD kDriverInputQueue = 15360;
+constexpr DWORD kDriverOutputQueue = 1024;
+// One read takes at most this much from the driver.
+constexpr DWORD kReadChunk = 4096;
+// A read that finds nothing waits this long for a first byte, then completes
+// empty and is issued again.
+constexpr DWORD kReadWaitMillis = 10000;
+// How long close() waits for a cancelled request to finish.
+constexpr DWORD kCancelWaitMillis = 2000;
+
+DWORD lastError() {
+  return GetLastError();
+}
+
+int errorNumber(DWORD err) {
+  return static_cast<int>(err);
+}
+
+HANDLE newEvent() {
+  // Manual reset: ReadFile and WriteFile reset it when the request starts, and
+  // it stays set once the request has completed, whoever looks first.
+  return CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+void closeEvent(HANDLE* event) {
+  if (*event != nullptr) CloseHandle(*event);
+  *event = nullptr;
+}
+
+// The read request and its buffer, which the driver fills while it is
+// pending. A request that will not finish is abandoned rather than freed.
+struct ReadRequest {
+  OVERLAPPED overlapped;
+  uint8_t buffer[kReadChunk];
+};
+
+// One transmission in flight: its text stays here until the write completes.
+struct Transmission {
+  std::string text;
+  OVERLAPPED overlapped;
+};
+
+// Waits up to `millis` for a request to finish. True once it has.
+bool awaitRequest(HANDLE h, OVERLAPPED* overlapped, DWORD millis) {
+  if (overlapped->hEvent != nullptr) WaitForSingleObject(overlapped->hEvent, millis);
+  DWORD count = 0;
+  return GetOverlappedResult(h, overlapped, &count, FALSE) || lastError() != ERROR_IO_INCOMPLETE;
+}
+
+}  // namespace
+
+struct SerialLine::Impl {
+  // Set by open() and close() alone.
+  HANDLE h = INVALID_HANDLE_VALUE;
+  HANDLE stopEvent = nullptr;
+  ReadRequest* readRequest = nullptr;  // its event is the read request's
+
+  std::atomic<bool> stopRequested{false};
+
+  // The worker's alone. The input queue: bytes [head, head + count) of queue.
+  uint8_t queue[kQueueCapacity];
+  size_t head = 0;
+  size_t count = 0;
+  bool lineFeedPending = false;  // a line feed entered since the last wait returned
+  int lineError = 0;             // the line failed; reported after a pending line feed
+  bool readPending = false;
+
+  // The supervisor's, under outMutex: transmissions in flight, oldest first,
+  // and events ready for the next ones.
+  std::mutex outMutex;
+  std::deque<std::unique_ptr<Transmission>> inFlight;
+  std::vector<HANDLE> spareEvents;
+  std::atomic<size_t> outLeft{0};
+
+  bool isOpen() const { return h != INVALID_HANDLE_VALUE; }
+
+  void clearQueue() {
+    head = 0;
+    count = 0;
+    lineFeedPending = false;
+  }
+
+  // Moves `n` bytes of a completed read into the queue, which has room for
+  // them: a read never asks for more than the queue can take.
+  void absorb(DWORD n) {
+    if (n == 0) return;
+    if (head + count + n > kQueueCapacity) {
+      std::memmove(queue, queue + head, count);
+      head = 0;
+    }
+    uint8_t* room = queue + head + count;
+    std::memcpy(room, readRequest->buffer, n);
+    if (std::memchr(room, '\n', n) != nullptr) lineFeedPending = true;
+    count += n;
+  }
+
+  // The line failed, unless the failure is our own cancellation.
+  void noteReadFailure(DWORD err) {
+    if (err == ERROR_OPERATION_ABORTED && stopRequested.load()) return;
+    lineError = errorNumber(err);
+  }
+
+  // Takes in the pending read if it has completed. True if it has.
+  bool collectRead() {
+    if (!readPending) return true;
+    DWORD n = 0;
+    if (GetOverlappedResult(h, &readRequest->overlapped, &n, FALSE)) {
+      readPending = false;
+      absorb(n);
+      return true;
+    }
+    DWORD err = lastError();
+    if (err == ERROR_IO_INCOMPLETE) return false;
+    readPending = false;
+    noteReadFailure(err);
+    return true;
+  }
+
+  // Starts a read for as much as the queue has room for. Returns the bytes
+  // it delivered at once; readPending says whether it is still going on.
+  DWORD startRead() {
+    const size_t room = kQueueCapacity - count;
+    const DWORD size = room < kReadChunk ? static_cast<DWORD>(room) : kReadChunk;
+    OVERLAPPED& o = readRequest->overlapped;
+    HANDLE event = o.hEvent;
+    std::memset(&o, 0, sizeof o);
+    o.hEvent = event;
+    DWORD n = 0;
+    if (ReadFile(h, readRequest->buffer, size, &n, &o)) {
+      absorb(n);
+      return n;
+    }
+    DWORD err = lastError();
+    if (err == ERROR_IO_PENDING) {
+      readPending = true;
+    } else {
+      noteReadFailure(err);
+    }
+    return 0;
+  }
+
+  // Takes in whatever the driver has delivered, until it has nothing more,
+  // the queue is full or the line failed, and leaves a read pending when
+  // there is room.
+  void takeIn() {
+    for (;;) {
+      if (!collectRead()) return;
+      if (lineError != 0 || count == kQueueCapacity || stopRequested.load()) return;
+      if (startRead() == 0) return;
+    }
+  }
+
+  // Drops the transmissions that have completed, oldest first. Under outMutex.
+  void reapTransmissions() {
+    size_t left = 0;
+    for (auto it = inFlight.begin(); it != inFlight.end();) {
+      Transmission& t = **it;
+      if (HasOverlappedIoCompleted(&t.overlapped)) {
+        DWORD n = 0;
+        GetOverlappedResult(h, &t.overlapped, &n, FALSE);
+        spareEvents.push_back(t.overlapped.hEvent);
+        it = inFlight.erase(it);
+      } else {
+        left += t.text.size();
+        ++it;
+      }
+    }
+    outLeft.store(left);
+  }
+};
+
+SerialLine::SerialLine() : impl_(new Impl) {}
+
+SerialLine::~SerialLine() {
+  close();
+  delete impl_;
+}
+
+int SerialLine::open(const std::string& devicePath) {
+  close();
+  Impl& m = *impl_;
+  HANDLE h = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return errorNumber(lastError());
+  HANDLE stop = newEvent();
+  if (stop == nullptr) {
+    int err = errorNumber(lastError());
+    CloseHandle(h);
+    return err;
+  }
+  // A request for the driver's queue sizes; a driver that keeps its own is fine.
+  SetupComm(h, kDriverInputQueue, kDriverOutputQueue);
+  m.h = h;
+  m.stopEvent = stop;
+  m.readRequest = new ReadRequest();
+  m.stopRequested.store(false);
+  m.clearQueue();
+  m.lineError = 0;
+  m.readPending = false;
+  return 0;
+}
+
+bool SerialLine::isOpen() const {
+  return impl_->isOpen();
+}
+
+int SerialLine::purge() {
+  Impl& m = *impl_;
+  if (!m.isOpen()) return ERROR_INVALID_HANDLE;
+  m.clearQueue();
+  const DWORD all = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+  return PurgeComm(m.h, all) ? 0 : errorNumber(lastError());
+}
+
+int SerialLine::applySettings(const LineSettings& settings) {
+  Impl& m = *impl_;
+  if (!m.isOpen()) return ERROR_INVALID_HANDLE;
+  DCB dcb;
+  std::memset(&dcb, 0, sizeof dcb);
+  dcb.DCBlength = sizeof dcb;
+  dcb.BaudRate = static_cast<DWORD>(settings.baudRate);
+  dcb.fBinary = 1;
+  dcb.fParity = 0;
+  dcb.fOutxCtsFlow = 0;
+  dcb.fOutxDsrFlow = 0;
+  if (settings.flowControl == 0) {
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+  } else if (settings.flowControl == 2) {
+    dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  } else {
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  }
+  dcb.fDsrSensitivity = 0;
+  dcb.fTXContinueOnXoff = 1;
+  dcb.fOutX = 0;
+  dcb.fInX = 0;
+  dcb.fErrorChar = 0;
+  dcb.fNull = 0;
+  dcb.fAbortOnError = 0;
+  dcb.XonLim = 0;
+  dcb.XoffLim = 0;
+  dcb.ByteSize = 8;
+  dcb.Parity = settings.parityCode;
+  dcb.StopBits = settings.stopBitCode;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  dcb.ErrorChar = 0;
+  dcb.EofChar = 0;
+  dcb.EvtChar = 0x0A;
+  return SetCommState(m.h, &dcb) ? 0 : errorNumber(lastError());
+}
+
+int SerialLine::setReadTimeouts() {
+  Impl& m = *impl_;
+  if (!m.isOpen()) return ERROR_INVALID_HANDLE;
+  COMMTIMEOUTS timeouts;
+  if (!GetCommTimeouts(m.h, &timeouts)) return errorNumber(lastError());
+  // A read returns at once with whatever the driver holds, or with the first
+  // byte to arrive. Writes never time out: a transmission is never cut.
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+  timeouts.ReadTotalTimeoutConstant = kReadWaitMillis;
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = 0;
+  return SetCommTimeouts(m.h, &timeouts) ? 0 : errorNumber(lastError());
+}
+
+int SerialLine::armLineEvent() {
+  Impl& m = *impl_;
+  if (!m.isOpen()) return ERROR_INVALID_HANDLE;
+  // The line feed as the event character, as the settings say; the wake-up
+  // itself comes from the line's own queue.
+  return SetCommMask(m.h, EV_RXFLAG) ? 0 : errorNumber(lastError());
+}
+
+int SerialLine::createWriteRequest() {
+  Impl& m = *impl_;
+  HANDLE event = newEvent();
+  if (event == nullptr) return errorNumber(lastError());
+  std::lock_guard<std::mutex> lock(m.outMutex);
+  m.spareEvents.push_back(event);
+  return 0;
+}
+
+int SerialLine::createReadRequest() {
+  Impl& m = *impl_;
+  if (m.readRequest == nullptr) return ERROR_INVALID_HANDLE;
+  HANDLE event = newEvent();
+  if (event == nullptr) return errorNumber(lastError());
+  m.readRequest->overlapped.hEvent = event;
+  return 0;
+}
+
+int SerialLine::waitForLineEvent() {
+  Impl& m = *impl_;
+  for (;;) {
+    if (m.stopRequested.load(std::memory_order_acquire)) return kStopped;
+    if (!m.isOpen() || m.readRequest->overlapped.hEvent == nullptr) return ERROR_INVALID_HANDLE;
+    // A full queue counts as a line event: the worker empties it, so no byte is
+    // ever dropped here for want of room.
+    if (m.lineFeedPending || m.count == kQueueCapacity) {
+      m.lineFeedPending = false;
+      return 0;
+    }
+    // Only now, so that lines taken in before the failure are delivered first.
+    if (m.lineError != 0) return m.lineError;
+
+    m.takeIn();
+    if (m.lineFeedPending || m.count == kQueueCapacity || m.lineError != 0) continue;
+    if (!m.readPending) continue;
+
+    HANDLE waits[2] = {m.stopEvent, m.readRequest->overlapped.hEvent};
+    DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    if (woken == WAIT_FAILED) return errorNumber(lastError());
+  }
+}
+
+int SerialLine::queueCount(size_t* count) {
+  Impl& m = *impl_;
+  if (!m.isOpen()) {
+    *count = m.count;
+    return ERROR_INVALID_HANDLE;
+  }
+  // A failure seen here waits for the next wait, behind any pending line.
+  m.takeIn();
+  *count = m.count;
+  return 0;
+}
+
+size_t SerialLine::read(uint8_t* buffer, size_t max) {
+  Impl& m = *impl_;
+  size_t n = max < m.count ? max : m.count;
+  if (n == 0) return 0;
+  std::memcpy(buffer, m.queue + m.head, n);
+  m.head += n;
+  m.count -= n;
+  if (m.count == 0) m.head = 0;
+  return n;
+}
+
+int SerialLine::status() const {
+  const Impl& m = *impl_;
+  if (!m.isOpen()) return ERROR_INVALID_HANDLE;
+  DWORD errors = 0;
+  COMSTAT comStat;
+  return ClearCommError(m.h, &errors, &comStat) ? 0 : errorNumber(lastError());
+}
+
+void SerialLine::write(const char* text, size_t length) {
+  Impl& m = *impl_;
+  if (!m.isOpen() || length == 0) return;
+  std::lock_guard<std::mutex> lock(m.outMutex);
+  m.reapTransmissions();
+  HANDLE event = nullptr;
+  if (!m.spareEvents.empty()) {
+    event = m.spareEvents.back();
+    m.spareEvents.pop_back();
+  } else {
+    event = newEvent();
+  }
+  auto t = std::make_unique<Transmission>();
+  t->text.assign(text, length);
+  std::memset(&t->overlapped, 0, sizeof t->overlapped);
+  t->overlapped.hEvent = event;
+  if (WriteFile(m.h, t->text.data(), static_cast<DWORD>(t->text.size()), nullptr, &t->overlapped) ||
+      lastError() == ERROR_IO_PENDING) {
+    m.inFlight.push_back(std::move(t));
+  } else if (event != nullptr) {
+    // The line failed: the text cannot go out; the result is not reported.
+    m.spareEvents.push_back(event);
+  }
+  m.reapTransmissions();
+}
+
+size_t SerialLine::unsent() const {
+  Impl& m = *impl_;
+  std::lock_guard<std::mutex> lock(m.outMutex);
+  m.reapTransmissions();
+  return m.outLeft.load();
+}
+
+size_t SerialLine::awaitSent(std::chrono::milliseconds limit) {
+  Impl& m = *impl_;
+  HANDLE oldest = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(m.outMutex);
+    m.reapTransmissions();
+    if (m.inFlight.empty()) return 0;
+    oldest = m.inFlight.front()->overlapped.hEvent;
+  }
+  const DWORD millis = limit.count() <= 0 ? 0 : static_cast<DWORD>(limit.count());
+  if (oldest != nullptr) {
+    WaitForSingleObject(oldest, millis);
+  } else {
+    Sleep(millis);
+  }
+  std::lock_guard<std::mutex> lock(m.outMutex);
+  m.reapTransmissions();
+  return m.outLeft.load();
+}
+
+int SerialLine::applySignal(int code) {
+  Impl& m = *impl_;
+  if (!m.isOpen()) return ERROR_INVALID_HANDLE;
+  return EscapeCommFunction(m.h, static_cast<DWORD>(code)) ? 0 : errorNumber(lastError());
+}
+
+void SerialLine::requestStop() {
+  Impl& m = *impl_;
+  m.stopRequested.store(true, std::memory_order_release);
+  if (m.stopEvent != nullptr) SetEvent(m.stopEvent);
+  if (m.isOpen()) CancelIoEx(m.h, &m.readRequest->overlapped);
+}
+
+void SerialLine::close() {
+  Impl& m = *impl_;
+  if (m.isOpen()) {
+    CancelIoEx(m.h, nullptr);
+    // Buffers a driver may still write into are abandoned, never freed.
+    if (m.readPending && !awaitRequest(m.h, &m.readRequest->overlapped, kCancelWaitMillis)) {
+      m.readRequest = nullptr;
+    }
+    std::lock_guard<std::mutex> lock(m.outMutex);
+    for (auto& t : m.inFlight) {
+      if (awaitRequest(m.h, &t->overlapped, kCancelWaitMillis)) {
+        closeEvent(&t->overlapped.hEvent);
+      } else {
+        t.release();
+      }
+    }
+    m.inFlight.clear();
+    m.outLeft.store(0);
+    CloseHandle(m.h);
+    m.h = INVALID_HANDLE_VALUE;
+  }
+  {
+    std::lock_guard<std::mutex> lock(m.outMutex);
+    for (HANDLE& event : m.spareEvents) closeEvent(&event);
+    m.spareEvents.clear();
+  }
+  if (m.readRequest != nullptr) {
+    closeEvent(&m.readRequest->overlapped.hEvent);
+    delete m.readRequest;
+    m.readRequest = nullptr;
+  }
+  closeEvent(&m.stopEvent);
+  m.readPending = false;
+  m.clearQueue();
+  m.lineError = 0;
+}
