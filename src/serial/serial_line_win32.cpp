@@ -2,11 +2,11 @@
 // that a pending read can be cancelled when the run ends.
 //
 // Reading works as on POSIX: the line keeps its own input queue and notices
-// line feeds itself as bytes are taken in. An overlapped ReadFile, with
-// time-outs that complete it as soon as the driver holds any byte, feeds the
-// queue; the worker waits on that read and on the stop event. This does not
-// depend on the driver's event-character wait, which several drivers get
-// wrong.
+// line feeds itself as bytes are taken in. Overlapped ReadFiles feed the
+// queue: one of the bytes the driver holds, or, when it holds none, one that
+// waits for the next byte; the worker waits on that read and on the stop
+// event. This depends neither on the driver's event-character wait nor on
+// how it treats read time-outs, both of which drivers (and Wine) differ in.
 //
 // Transmissions: every write() is one overlapped WriteFile of its own text,
 // kept alive until it completes; the driver sends them in order and whole.
@@ -34,10 +34,9 @@ namespace {
 constexpr DWORD kDriverInputQueue = 15360;
 constexpr DWORD kDriverOutputQueue = 1024;
 // One read takes at most this much from the driver.
-constexpr DWORD kReadChunk = 4096;
-// A read that finds nothing waits this long for a first byte, then completes
-// empty and is issued again.
-constexpr DWORD kReadWaitMillis = 10000;
+constexpr DWORD kReadChunk = 16384;
+// A read completes once this long passes without a further byte.
+constexpr DWORD kReadPauseMillis = 20;
 // How long close() waits for a cancelled request to finish.
 constexpr DWORD kCancelWaitMillis = 2000;
 
@@ -149,17 +148,25 @@ struct SerialLine::Impl {
     return true;
   }
 
-  // Starts a read for as much as the queue has room for. Returns the bytes
-  // it delivered at once; readPending says whether it is still going on.
+  // Starts a read: of what the driver holds when it holds something, else of
+  // the next byte to arrive. Either completes as soon as the bytes are
+  // there, whatever the driver makes of read time-outs. Never asks for more
+  // than the queue has room for. Returns the bytes it delivered at once;
+  // readPending says whether it is still going on.
   DWORD startRead() {
+    DWORD errors = 0;
+    COMSTAT comStat;
+    size_t wanted = 1;
+    if (ClearCommError(h, &errors, &comStat) && comStat.cbInQue > 0) wanted = comStat.cbInQue;
     const size_t room = kQueueCapacity - count;
-    const DWORD size = room < kReadChunk ? static_cast<DWORD>(room) : kReadChunk;
+    if (wanted > room) wanted = room;
+    if (wanted > kReadChunk) wanted = kReadChunk;
     OVERLAPPED& o = readRequest->overlapped;
     HANDLE event = o.hEvent;
     std::memset(&o, 0, sizeof o);
     o.hEvent = event;
     DWORD n = 0;
-    if (ReadFile(h, readRequest->buffer, size, &n, &o)) {
+    if (ReadFile(h, readRequest->buffer, static_cast<DWORD>(wanted), &n, &o)) {
       absorb(n);
       return n;
     }
@@ -291,11 +298,13 @@ int SerialLine::setReadTimeouts() {
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
   COMMTIMEOUTS timeouts;
   if (!GetCommTimeouts(m.h, &timeouts)) return errorNumber(lastError());
-  // A read returns at once with whatever the driver holds, or with the first
-  // byte to arrive. Writes never time out: a transmission is never cut.
-  timeouts.ReadIntervalTimeout = MAXDWORD;
-  timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-  timeouts.ReadTotalTimeoutConstant = kReadWaitMillis;
+  // A read waits for its first byte as long as it takes and completes when a
+  // pause follows the bytes; reads ask only for bytes that are there or for
+  // a single one, so they complete at once in any case. Writes never time
+  // out: a transmission is never cut.
+  timeouts.ReadIntervalTimeout = kReadPauseMillis;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 0;
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = 0;
   return SetCommTimeouts(m.h, &timeouts) ? 0 : errorNumber(lastError());
