@@ -143,7 +143,7 @@ TEST_F(CaptureContentTest, DebugOutputTracesTheRun) {
   EXPECT_EQ(workFile("out.spt"), "AB\r\n");
   // Every byte of every read is counted as read, also the line feed after
   // Ctrl-Z; only A, B and the line feed are in the file.
-  EXPECT_EQ(result.out, ">>>options: -t 30 -f out.spt \n>>>" + device.slavePath() +
+  EXPECT_EQ(result.out, ">>>options: -t 30 -f out.spt \n>>>" + shownPort(device) +
                             ", rate 9600 ,8 dataBits, parityCode(0), stopBitCode(0)\n"
                             "AB.<1a>\n>>> close\n"
                             "\n>>>TotalByteRead 5 TotalByteInFile 3 exitCode 0\n"
@@ -190,7 +190,7 @@ TEST_F(CaptureContentTest, HigherDebugLevelTracesEveryPass) {
   EXPECT_EQ(workFile("out.spt"), "hello\r\n");
   std::vector<std::string> candidates;
   for (const auto& passes : kPassSplits) {
-    std::string out = ">>>options: -t 30 -f out.spt \n>>>" + device.slavePath() +
+    std::string out = ">>>options: -t 30 -f out.spt \n>>>" + shownPort(device) +
                       ", rate 9600 ,8 dataBits, parityCode(0), stopBitCode(0)\n";
     size_t total = 0;
     for (const std::string& pass : passes) {
@@ -227,11 +227,11 @@ TEST_F(CaptureContentTest, ProgressMarksEveryPass) {
 TEST_F(CaptureContentTest, DebugOutputOfATimedOutRunHasNoWorkerReport) {
   // The worker stopped at the end of the run reports nothing.
   PtyDevice device;
-  auto run = start({device.slavePath(), "-d", "-t", "2", "-f", "out.spt"});
+  auto run = start({port(device), "-d", "-t", "2", "-f", "out.spt"});
   ProgramResult result = finish(*run);
 
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, ">>>options: -t 2 -f out.spt \n>>>" + device.slavePath() +
+  EXPECT_EQ(result.out, ">>>options: -t 2 -f out.spt \n>>>" + shownPort(device) +
                             ", rate 9600 ,8 dataBits, parityCode(0), stopBitCode(0)\n"
                             "\n");
 }
@@ -247,8 +247,9 @@ TEST_F(CaptureContentTest, WriteErrorsAreReportedOnceAndEndTheRunWith255) {
   ASSERT_TRUE(device.send("two\n\x1a\n"));
   ProgramResult result = finish(*run);
 
-  EXPECT_EQ(result.status, 255);
-  EXPECT_EQ(result.out, "\n>>>write error on file /dev/full : 28\n\n");
+  EXPECT_EQ(result.status, fileErrorStatus());
+  EXPECT_EQ(result.out,
+            "\n>>>write error on file /dev/full : " + std::to_string(diskFullError()) + "\n\n");
 }
 
 TEST_F(CaptureContentTest, LineLongerThanTheInputQueueIsKeptWhole) {
@@ -319,7 +320,7 @@ TEST_F(CaptureContentTest, InterruptionDuringABurstKeepsAnExactPrefix) {
   device.cancelSend();
   sender.join();
 
-  EXPECT_EQ(result.status, 130);
+  EXPECT_EQ(result.status, interruptedStatus());
   EXPECT_EQ(result.out, "\n");
   const std::string stored = workFile("out.spt");
   const std::string expected = crlf(report);

@@ -111,7 +111,7 @@ class TimeOutTest : public SercapTest, public ::testing::WithParamInterface<Time
 TEST_P(TimeOutTest, EndsASilentRunAfterTheTimeOut) {
   const TimeOutCase& c = GetParam();
   PtyDevice device;
-  auto run = start({device.slavePath(), "-t", c.seconds, "-f", "out.spt"});
+  auto run = start({port(device), "-t", c.seconds, "-f", "out.spt"});
   ProgramResult result = finish(*run);
 
   EXPECT_EQ(result.status, 0);
@@ -179,7 +179,7 @@ TEST_F(CaptureEndTest, HangUpEndsTheRunWithTheLineError) {
   ProgramResult result = finish(*run);
 
   EXPECT_EQ(result.status, 32);
-  EXPECT_EQ(result.out, "\n>>>WaitCommEvent error : 5\n\n");
+  EXPECT_EQ(result.out, "\n>>>WaitCommEvent error : " + std::to_string(hangUpError()) + "\n\n");
   // What was read before the hang-up, including the unflushed line feed
   // after Ctrl-Y, is in the file.
   EXPECT_EQ(workFile("out.spt"), "before\r\n\r\n");
@@ -195,11 +195,13 @@ TEST_F(CaptureEndTest, HangUpOutranksAWriteError) {
   ProgramResult result = finish(*run);
 
   EXPECT_EQ(result.status, 32);
-  const std::string tail =
-      "lost.\n>>>WaitCommEvent error : 5\n"
-      "\n>>>TotalByteRead 5 TotalByteInFile 5 exitCode 32\n"
-      "\n>>>write error on file /dev/full : 28\n"
-      "\n";
+  const std::string tail = "lost.\n>>>WaitCommEvent error : " + std::to_string(hangUpError()) +
+                           "\n"
+                           "\n>>>TotalByteRead 5 TotalByteInFile 5 exitCode 32\n"
+                           "\n>>>write error on file /dev/full : " +
+                           std::to_string(diskFullError()) +
+                           "\n"
+                           "\n";
   ASSERT_GE(result.out.size(), tail.size());
   EXPECT_EQ(result.out.substr(result.out.size() - tail.size()), tail) << result.out;
 }
@@ -259,8 +261,8 @@ TEST_F(CaptureEndTest, SecondInterruptionDuringShutdownDoesNotKillTheRun) {
   run->signal(SIGTERM);
   ProgramResult result = finish(*run);
 
-  EXPECT_EQ(result.status, 130);
-  EXPECT_EQ(result.out, ">>>options: -t 60 -f out.spt \n>>>" + device.slavePath() +
+  EXPECT_EQ(result.status, interruptedStatus());
+  EXPECT_EQ(result.out, ">>>options: -t 60 -f out.spt \n>>>" + shownPort(device) +
                             ", rate 9600 ,8 dataBits, parityCode(0), stopBitCode(0)\n"
                             "\n");
 }

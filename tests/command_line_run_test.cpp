@@ -25,9 +25,9 @@ TEST_P(CommandLineStopTest, PrintsItsMessageAndOpensNothing) {
   auto run = start(c.args);
   ProgramResult result = finish(*run);
 
-  EXPECT_EQ(result.status, 4);
+  EXPECT_EQ(result.status, usageStatus());
   if (c.out.empty()) {
-    EXPECT_EQ(result.out.rfind(std::string("usage:") + SERCAP_BINARY + " [COMx] [-d]", 0), 0u)
+    EXPECT_EQ(result.out.rfind(std::string("usage:") + sercapProgram() + " [COMx] [-d]", 0), 0u)
         << result.out;
     EXPECT_NE(result.out.find("\n" + c.usageDefaultLine + "\n"), std::string::npos) << result.out;
     const std::string lastLine = "\nit exit when outputfile is closed\n";
@@ -79,12 +79,11 @@ using PortListingTest = SercapTest;
 TEST_F(PortListingTest, ListsThePortsPresentAndNothingElse) {
   PtyDevice free;
   PtyDevice held;
-  fs::create_directories(config().file("sercap/ports"));
-  fs::create_symlink(free.slavePath(), config().file("sercap/ports/COM7"));
-  fs::create_symlink(held.slavePath(), config().file("sercap/ports/COM8"));
-  fs::create_symlink("/dev/does-not-exist", config().file("sercap/ports/COM3"));
+  publishPort(7, free.slavePath());
+  publishPort(8, held.slavePath());
+  publishPort(3, "/dev/does-not-exist");
   // Beyond the listed range.
-  fs::create_symlink(free.slavePath(), config().file("sercap/ports/COM25"));
+  publishPort(25, free.slavePath());
   auto holder = startOnLine(held, {"-ntx", "1", "-t", "30", "-f", "held.spt"});
   ASSERT_NE(holder, nullptr);
 
@@ -93,7 +92,7 @@ TEST_F(PortListingTest, ListsThePortsPresentAndNothingElse) {
   EXPECT_EQ(result.status, 0);
   // Serial devices of this machine may be listed too, so only the ports of
   // the map are checked.
-  const std::string banner = std::string(SERCAP_BINARY) +
+  const std::string banner = sercapProgram() +
                              " version 2.1\n"
                              "use -help option to get usage\n"
                              "available COM ports are: ";

@@ -91,11 +91,11 @@ TEST_F(PortTest, FileThatIsNoSerialLineCannotBeEmptied) {
 
 TEST_F(PortTest, RefusedRateEndsTheRun) {
   PtyDevice device;
-  auto run = start({device.slavePath(), "-r", "0", "-f", "out.spt"});
+  auto run = start({port(device), "-r", "0", "-f", "out.spt"});
   ProgramResult result = finish(*run);
 
   EXPECT_EQ(result.status, 8);
-  EXPECT_EQ(result.out, "\n>>>SetCommState error : 22\n\ndefault is " + device.slavePath() +
+  EXPECT_EQ(result.out, "\n>>>SetCommState error : 22\n\ndefault is " + port(device) +
                             " -t 20 -f out.spt -r 0 , no parity(0), 1 stopBit(0)\n\n");
   EXPECT_EQ(workFile("out.spt"), "");
 }
@@ -105,13 +105,13 @@ TEST_F(PortTest, PortHeldByAnotherRunIsBusy) {
   auto holder = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "first.spt"});
   ASSERT_NE(holder, nullptr);
 
-  auto second = start({device.slavePath(), "-f", "second.spt"});
+  auto second = start({port(device), "-f", "second.spt"});
   ProgramResult refused = finish(*second);
   EXPECT_EQ(refused.status, 1);
-  EXPECT_EQ(refused.out, "\n>>>open com " + device.slavePath() +
+  EXPECT_EQ(refused.out, "\n>>>open com " + shownPort(device) +
                              " error : 16\n"
                              "\ndefault is " +
-                             device.slavePath() +
+                             port(device) +
                              " -t 20 -f second.spt -r 9600 , no parity(0), 1 stopBit(0)\n\n");
 
   // The refused run left the holder's line alone.
@@ -133,7 +133,7 @@ TEST_F(PortTest, UnopenableCaptureFileEndsTheRunBeforeThePortIsOpened) {
   auto run = start({"/dev/does-not-exist", "-f", "/nonexistent/dir/out.spt"});
   ProgramResult result = finish(*run);
 
-  EXPECT_EQ(result.status, 255);
+  EXPECT_EQ(result.status, fileErrorStatus());
   EXPECT_EQ(result.out, "\n>>>unable to open file /nonexistent/dir/out.spt\n");
 }
 
@@ -193,8 +193,7 @@ class LineSignalTest : public SercapTest, public ::testing::WithParamInterface<S
 TEST_P(LineSignalTest, AppliesTheListBeforeCapturing) {
   const SignalCase& c = GetParam();
   PtyDevice device;
-  auto run =
-      start({device.slavePath(), "-setsignal", c.list, "-ntx", "2", "-t", "3", "-f", "out.spt"});
+  auto run = start({port(device), "-setsignal", c.list, "-ntx", "2", "-t", "3", "-f", "out.spt"});
   ProgramResult result = finish(*run);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, c.out);
@@ -217,8 +216,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PortTest, LaterPortArgumentReplacesTheEarlierOne) {
   PtyDevice device;
-  auto run = start({"COM200", "/dev/does-not-exist", device.slavePath(), "-ntx", "1", "-t", "30",
-                    "-f", "out.spt"});
+  auto run = start(
+      {"COM200", "/dev/does-not-exist", port(device), "-ntx", "1", "-t", "30", "-f", "out.spt"});
   ASSERT_TRUE(awaitTransmission(device, *run));
   ASSERT_TRUE(device.send("x\n\x1a\n"));
   ProgramResult result = finish(*run);
@@ -275,7 +274,7 @@ TEST_P(LineSettingsTest, ConfiguresTheLineAsAsked) {
   ASSERT_TRUE(device.send("a\rb\n\x1a\n"));
   ProgramResult result = finish(*run);
   EXPECT_EQ(result.status, 0);
-  EXPECT_NE(result.out.find(std::string("\n>>>") + device.slavePath() + c.debugLine),
+  EXPECT_NE(result.out.find(std::string("\n>>>") + shownPort(device) + c.debugLine),
             std::string::npos)
       << result.out;
   EXPECT_NE(result.out.find("a<0d>b."), std::string::npos) << result.out;

@@ -6,8 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -42,11 +48,61 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
   return list;
 }
 
+bool endsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string lowerCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// The session and the first command-line word of a process; false once it is gone.
+bool processInfo(pid_t pid, pid_t* session, std::string* command) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  // Fields after the command name, which is in parentheses and may hold spaces.
+  size_t close = line.rfind(')');
+  if (close == std::string::npos) return false;
+  std::istringstream rest(line.substr(close + 2));
+  std::string state;
+  long parent = 0, group = 0, sessionId = 0;
+  rest >> state >> parent >> group >> sessionId;
+  *session = static_cast<pid_t>(sessionId);
+  std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
+  std::getline(cmdline, *command, '\0');
+  return true;
+}
+
+std::string withLineFeeds(std::string text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
 }  // namespace
 
 ProgramRun::ProgramRun(const std::string& binary, const std::vector<std::string>& args,
                        const std::string& cwd, const Environment& env) {
   std::vector<std::string> argvTexts = {binary};
+  std::string spawned = binary;
+  program_ = std::filesystem::path(binary).filename().string();
+  if (endsWith(binary, ".exe")) {
+    underWine_ = true;
+    const char* chosen = std::getenv("SERCAP_TEST_LAUNCHER");
+    const std::string launcher =
+        chosen != nullptr && *chosen != '\0'
+            ? std::string(chosen)
+            : (std::filesystem::path(binary).parent_path() / "sercap-launch.exe").string();
+    argvTexts = {"wine", launcher, outputDir_.file("status"), binary};
+    spawned = "wine";
+  }
   argvTexts.insert(argvTexts.end(), args.begin(), args.end());
   std::vector<std::string> envTexts = mergedEnvironment(env);
   std::vector<char*> argv = pointers(argvTexts);
@@ -78,7 +134,8 @@ ProgramRun::ProgramRun(const std::string& binary, const std::vector<std::string>
                            POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
 
   startedAt_ = Clock::now();
-  int failed = posix_spawn(&pid_, binary.c_str(), &actions, &attributes, argv.data(), envp.data());
+  int failed =
+      posix_spawnp(&pid_, spawned.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (failed != 0) {
@@ -88,8 +145,28 @@ ProgramRun::ProgramRun(const std::string& binary, const std::vector<std::string>
 
 ProgramRun::~ProgramRun() {
   if (!reaped_) {
-    ::kill(pid_, SIGKILL);
+    signalRun(SIGKILL, false);
     reap(0);
+  }
+}
+
+void ProgramRun::signalRun(int signalNumber, bool programOnly) {
+  if (!underWine_) {
+    ::kill(pid_, signalNumber);
+    return;
+  }
+  // Wine starts the program as a process of its own in the launcher's
+  // session, named by its Windows path.
+  const std::string name = lowerCase(program_);
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string id = entry.path().filename().string();
+    if (id.empty() || !std::isdigit(static_cast<unsigned char>(id[0]))) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(id));
+    pid_t session = 0;
+    std::string command;
+    if (!processInfo(pid, &session, &command) || session != pid_) continue;
+    const bool isProgram = pid != pid_ && endsWith(lowerCase(command), name);
+    if (isProgram || !programOnly) ::kill(pid, signalNumber);
   }
 }
 
@@ -111,11 +188,16 @@ bool ProgramRun::running() {
 }
 
 void ProgramRun::signal(int signalNumber) {
-  if (!reaped_) ::kill(pid_, signalNumber);
+  if (!reaped_) signalRun(signalNumber, true);
+}
+
+std::string ProgramRun::readOutput() const {
+  std::string out = readWholeFile(outputDir_.file("stdout"));
+  return underWine_ ? withLineFeeds(out) : out;
 }
 
 std::string ProgramRun::outputSoFar() const {
-  return readWholeFile(outputDir_.file("stdout"));
+  return readOutput();
 }
 
 std::string ProgramRun::waitForFirstLine(std::chrono::milliseconds timeout) {
@@ -138,17 +220,21 @@ ProgramResult ProgramRun::wait(std::chrono::seconds deadline) {
   }
   result.finished = reaped_;
   if (!reaped_) {
-    ::kill(pid_, SIGKILL);
+    signalRun(SIGKILL, false);
     reap(0);
   }
-  if (WIFEXITED(waitStatus_)) {
+  if (underWine_) {
+    // The launcher writes the status once the program has ended by itself.
+    std::ifstream status(outputDir_.file("status"));
+    result.exited = static_cast<bool>(status >> result.status);
+  } else if (WIFEXITED(waitStatus_)) {
     result.exited = true;
     result.status = WEXITSTATUS(waitStatus_);
   } else if (WIFSIGNALED(waitStatus_)) {
     result.status = WTERMSIG(waitStatus_);
   }
   result.seconds = std::chrono::duration<double>(endedAt_ - startedAt_).count();
-  result.out = outputSoFar();
+  result.out = readOutput();
   result.err = readWholeFile(outputDir_.file("stderr"));
   return result;
 }

@@ -2,6 +2,12 @@
 // the test's choosing, standard output and error captured to files, reaped
 // with a deadline and killed when it overruns, so a hung program fails its
 // test instead of hanging the suite.
+//
+// A Windows program (a path ending in ".exe") runs under Wine, started by
+// sercap-launch.exe (from the same folder, or as SERCAP_TEST_LAUNCHER
+// names it), which reports the program's whole
+// 32-bit exit status (Wine passes on only 8 bits). Its output's CR LF line
+// ends read as line feeds here, and signals go to the program itself.
 #pragma once
 
 #include <sys/types.h>
@@ -57,8 +63,14 @@ class ProgramRun {
 
  private:
   bool reap(int options);
+  // Signals every process of the run's session, or under Wine the program's
+  // own process (the launcher passes on nothing).
+  void signalRun(int signalNumber, bool programOnly);
+  std::string readOutput() const;
 
   TempDir outputDir_;
+  std::string program_;  // its file name, for finding it under Wine
+  bool underWine_ = false;
   pid_t pid_ = -1;
   bool reaped_ = false;
   int waitStatus_ = 0;

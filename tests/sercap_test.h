@@ -5,22 +5,64 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "program_run.h"
 #include "pty_device.h"
+#include "target_program.h"
 #include "testing/temp_dir.h"
 
 class SercapTest : public ::testing::Test {
  protected:
-  // Starts build/sercap in work() with XDG_CONFIG_HOME at config(), unless
-  // `env` says otherwise.
+  ~SercapTest() override {
+    for (const auto& [device, number] : winePorts_) removeWinePort(number);
+  }
+
+  // Starts sercap (build/sercap, or see target_program.h) in work() with
+  // XDG_CONFIG_HOME at config(), unless `env` says otherwise.
   std::unique_ptr<ProgramRun> start(const std::vector<std::string>& args,
                                     ProgramRun::Environment env = {}) {
     env.insert(env.begin(), {"XDG_CONFIG_HOME", config_.path()});
-    return std::make_unique<ProgramRun>(SERCAP_BINARY, args, work_.path(), env);
+    return std::make_unique<ProgramRun>(sercapProgram(), args, work_.path(), env);
+  }
+
+  // The port argument that reaches the device: its path on Linux; under Wine
+  // a COM name linked to it, numbered from 100 up (far above the ports Wine
+  // gives the machine's own serial devices) by the pseudo-terminal's number.
+  std::string port(const PtyDevice& device) {
+    if (!underWine()) return device.slavePath();
+    auto found = winePorts_.find(device.slavePath());
+    if (found == winePorts_.end()) {
+      const std::string& path = device.slavePath();
+      const int number = 100 + std::stoi(path.substr(path.find_last_of('/') + 1));
+      if (!linkWinePort(number, path)) throw std::runtime_error("cannot link COM" + path);
+      found = winePorts_.emplace(path, number).first;
+    }
+    return "COM" + std::to_string(found->second);
+  }
+
+  // Makes COM`number` name `device`: a link in the port map on Linux, in the
+  // Wine prefix under Wine.
+  void publishPort(int number, const std::string& device) {
+    if (underWine()) {
+      if (!linkWinePort(number, device)) throw std::runtime_error("cannot link a Wine port");
+      winePorts_.emplace("COM" + std::to_string(number), number);
+      return;
+    }
+    std::filesystem::create_directories(config_.file("sercap/ports"));
+    std::filesystem::create_symlink(device,
+                                    config_.file("sercap/ports/COM" + std::to_string(number)));
+  }
+
+  // The device path that sercap's messages show for port(device).
+  std::string shownPort(const PtyDevice& device) {
+    const std::string name = port(device);
+    return underWine() ? "\\\\.\\" + name : name;
   }
 
   // Waits for the run's end and checks what holds for every run: it ended
@@ -41,7 +83,7 @@ class SercapTest : public ::testing::Test {
   // a failure was recorded.
   std::unique_ptr<ProgramRun> startOnLine(PtyDevice& device, std::vector<std::string> args,
                                           ProgramRun::Environment env = {}) {
-    args.insert(args.begin(), device.slavePath());
+    args.insert(args.begin(), port(device));
     auto run = start(args, env);
     if (!awaitTransmission(device, *run)) return nullptr;
     return run;
@@ -64,6 +106,7 @@ class SercapTest : public ::testing::Test {
  private:
   TempDir work_;
   TempDir config_;
+  std::map<std::string, int> winePorts_;  // device path (or COM name) -> COM number
 };
 
 // The text as the capture file stores it: every line feed as CR LF.

@@ -22,7 +22,7 @@ class TransmissionTest : public SercapTest,
 TEST_P(TransmissionTest, DeviceReceivesTheTextOncePerSecond) {
   const TransmissionCase& c = GetParam();
   PtyDevice device;
-  std::vector<std::string> args = {device.slavePath(), "-f", "out.spt"};
+  std::vector<std::string> args = {port(device), "-f", "out.spt"};
   args.insert(args.end(), c.args.begin(), c.args.end());
   auto run = start(args);
 
@@ -84,8 +84,8 @@ TEST_P(StalledTransmissionTest, DeviceThatTakesNothingDoesNotHoldUpTheRun) {
   // reads: a waiting write must give up rather than hang the supervisor.
   const std::string text(100000, 'T');
   PtyDevice device;
-  std::vector<std::string> args = {device.slavePath(), "-tx", text, "-ntx", "-1", "-t", "3", "-f",
-                                   "out.spt"};
+  std::vector<std::string> args = {port(device), "-tx", text, "-ntx",   "-1",
+                                   "-t",         "3",   "-f", "out.spt"};
   if (std::string(GetParam()) == "WithoutOverlap") args.push_back("-nov");
   auto run = start(args);
   ProgramResult result = finish(*run, seconds(30));
