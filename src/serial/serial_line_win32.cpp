@@ -37,6 +37,8 @@ constexpr DWORD kDriverOutputQueue = 1024;
 constexpr DWORD kReadChunk = 16384;
 // A read completes once this long passes without a further byte.
 constexpr DWORD kReadPauseMillis = 20;
+// How long to wait before a read that ended at once without bytes is tried again.
+constexpr DWORD kRetryMillis = 10;
 // How long close() waits for a cancelled request to finish.
 constexpr DWORD kCancelWaitMillis = 2000;
 
@@ -126,8 +128,10 @@ struct SerialLine::Impl {
     count += n;
   }
 
-  // The line failed, unless the failure is our own cancellation.
+  // The line failed, unless the failure is our own cancellation or a read
+  // time-out (Wine reports one as a failure; it only means "no more bytes").
   void noteReadFailure(DWORD err) {
+    if (err == ERROR_TIMEOUT) return;
     if (err == ERROR_OPERATION_ABORTED && stopRequested.load()) return;
     lineError = errorNumber(err);
   }
@@ -144,6 +148,8 @@ struct SerialLine::Impl {
     DWORD err = lastError();
     if (err == ERROR_IO_INCOMPLETE) return false;
     readPending = false;
+    // A read that timed out still delivered what it had read.
+    if (err == ERROR_TIMEOUT) absorb(n);
     noteReadFailure(err);
     return true;
   }
@@ -352,7 +358,12 @@ int SerialLine::waitForLineEvent() {
 
     m.takeIn();
     if (m.lineFeedPending || m.count == kQueueCapacity || m.lineError != 0) continue;
-    if (!m.readPending) continue;
+    if (!m.readPending) {
+      // A read that ended at once without bytes (timed out): try again soon,
+      // without spinning.
+      WaitForSingleObject(m.stopEvent, kRetryMillis);
+      continue;
+    }
 
     HANDLE waits[2] = {m.stopEvent, m.readRequest->overlapped.hEvent};
     DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);

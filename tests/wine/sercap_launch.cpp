@@ -3,7 +3,8 @@
 // Runs PROGRAM with ARGUMENTS, standard handles shared, waits for it and
 // writes its exit status, all 32 bits, in decimal to STATUS-FILE. Wine hands
 // only the low 8 bits of a status on to Linux, so the whole-program tests
-// start sercap.exe through this. Interruptions are the child's to take.
+// start sercap.exe through this. The launcher changes nothing the child
+// inherits: a launcher that ignored Ctrl-C would make its child ignore it too.
 #include <windows.h>
 
 #include <cstdio>
@@ -42,7 +43,6 @@ int wmain(int argc, wchar_t** argv) {
     std::fputs("usage: sercap-launch STATUS-FILE PROGRAM [ARGUMENTS...]\n", stderr);
     return 2;
   }
-  SetConsoleCtrlHandler(nullptr, TRUE);
   std::wstring commandLine;
   for (int i = 2; i < argc; ++i) {
     if (i > 2) commandLine += L' ';
