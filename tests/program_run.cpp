@@ -89,7 +89,7 @@ std::string withLineFeeds(std::string text) {
 }  // namespace
 
 ProgramRun::ProgramRun(const std::string& binary, const std::vector<std::string>& args,
-                       const std::string& cwd, const Environment& env) {
+                       const std::string& cwd, const Environment& env, Output output) {
   std::vector<std::string> argvTexts = {binary};
   std::string spawned = binary;
   program_ = std::filesystem::path(binary).filename().string();
@@ -112,11 +112,24 @@ ProgramRun::ProgramRun(const std::string& binary, const std::vector<std::string>
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
+  int pipeEnds[2] = {-1, -1};
+  if (output == Output::kAllClosed) {
+    for (int fd : {0, 1, 2}) posix_spawn_file_actions_addclose(&actions, fd);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (output == Output::kStdoutClosed) {
+      posix_spawn_file_actions_addclose(&actions, 1);
+    } else if (output == Output::kPipe) {
+      if (pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("no pipe for the output");
+      posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+      outputPipe_ = pipeEnds[0];
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0644);
+    }
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  }
   posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
 
   // Its own session: a terminal it opened by mistake as its controlling one
@@ -138,7 +151,9 @@ ProgramRun::ProgramRun(const std::string& binary, const std::vector<std::string>
       posix_spawnp(&pid_, spawned.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
+  if (pipeEnds[1] >= 0) ::close(pipeEnds[1]);
   if (failed != 0) {
+    closeOutputPipe();
     throw std::runtime_error("cannot start " + binary + ": " + std::strerror(failed));
   }
 }
@@ -148,6 +163,12 @@ ProgramRun::~ProgramRun() {
     signalRun(SIGKILL, false);
     reap(0);
   }
+  closeOutputPipe();
+}
+
+void ProgramRun::closeOutputPipe() {
+  if (outputPipe_ >= 0) ::close(outputPipe_);
+  outputPipe_ = -1;
 }
 
 void ProgramRun::signalRun(int signalNumber, bool programOnly) {

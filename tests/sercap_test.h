@@ -26,9 +26,10 @@ class SercapTest : public ::testing::Test {
   // Starts sercap (build/sercap, or see target_program.h) in work() with
   // XDG_CONFIG_HOME at config(), unless `env` says otherwise.
   std::unique_ptr<ProgramRun> start(const std::vector<std::string>& args,
-                                    ProgramRun::Environment env = {}) {
+                                    ProgramRun::Environment env = {},
+                                    ProgramRun::Output output = ProgramRun::Output::kFile) {
     env.insert(env.begin(), {"XDG_CONFIG_HOME", config_.path()});
-    return std::make_unique<ProgramRun>(sercapProgram(), args, work_.path(), env);
+    return std::make_unique<ProgramRun>(sercapProgram(), args, work_.path(), env, output);
   }
 
   // The port argument that reaches the device: its path on Linux; under Wine
@@ -82,9 +83,10 @@ class SercapTest : public ::testing::Test {
   // the first transmitted byte proves it. Returns the run, or nullptr after
   // a failure was recorded.
   std::unique_ptr<ProgramRun> startOnLine(PtyDevice& device, std::vector<std::string> args,
-                                          ProgramRun::Environment env = {}) {
+                                          ProgramRun::Environment env = {},
+                                          ProgramRun::Output output = ProgramRun::Output::kFile) {
     args.insert(args.begin(), port(device));
-    auto run = start(args, env);
+    auto run = start(args, env, output);
     if (!awaitTransmission(device, *run)) return nullptr;
     return run;
   }
