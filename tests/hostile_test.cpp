@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <thread>
 
@@ -234,12 +235,13 @@ TEST_F(HostileTest, FileSizeLimitIsAWriteError) {
 }
 
 TEST_F(HostileTest, BurstsOfSignalsNeverKillTheRun) {
-  const int bursts[][4] = {{SIGINT, SIGTERM, SIGHUP, SIGINT},
-                           {SIGTERM, SIGINT, SIGINT, SIGHUP},
-                           {SIGHUP, SIGHUP, SIGTERM, SIGINT}};
+  using Burst = std::array<int, 4>;
+  const std::vector<Burst> bursts = {{SIGINT, SIGTERM, SIGHUP, SIGINT},
+                                     {SIGTERM, SIGINT, SIGINT, SIGHUP},
+                                     {SIGHUP, SIGHUP, SIGTERM, SIGINT}};
   // Windows has only Ctrl-C to send from here: a burst of those.
-  const int ctrlCs[][4] = {{SIGINT, SIGINT, SIGINT, SIGINT}};
-  for (const auto& burst : underWine() ? ctrlCs : bursts) {
+  const std::vector<Burst> ctrlCs = {{SIGINT, SIGINT, SIGINT, SIGINT}};
+  for (const Burst& burst : underWine() ? ctrlCs : bursts) {
     PtyDevice device;
     auto run = startOnLine(device, {"-ntx", "1", "-t", "60", "-f", "out.spt"});
     ASSERT_NE(run, nullptr);
