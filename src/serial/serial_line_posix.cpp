@@ -20,6 +20,7 @@
 
 #include "serial/line_termios2.h"
 #include "serial/output_drain.h"
+#include "serial/port_checks.h"
 #include "serial/serial_line.h"
 
 namespace {
@@ -138,10 +139,13 @@ SerialLine::~SerialLine() {
 int SerialLine::open(const std::string& devicePath) {
   close();
   Impl& m = *impl_;
+  int err = serial_detail::checkBeforeOpen(devicePath);
+  if (err != 0) return err;
   int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
   // Reading the settings also proves the device a terminal (ENOTTY if not).
-  int err = serial_detail::saveLine(fd, &m.found);
+  err = serial_detail::saveLine(fd, &m.found);
+  if (err == 0) err = serial_detail::checkAfterOpen(fd);
   if (err == 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
     err = (errno == EWOULDBLOCK) ? EBUSY : errno;
   }
