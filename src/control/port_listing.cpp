@@ -1,26 +1,15 @@
-// The port listing. Each port is probed by an open that changes nothing on
-// the line: non-blocking, no settings applied, closed at once. A port that
-// another process holds, or that we may not open, still exists and is listed.
+// The port listing. Presence is decided without opening the port, so listing
+// never touches a line; a port that another process holds, or that we may not
+// open, still exists and is listed.
 #include "control/port_listing.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
+
+#include "serial/port_presence.h"
 
 namespace {
 
 constexpr int kHighestListedPort = 24;
-
-bool portPresent(const std::string& device) {
-  int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd >= 0) {
-    ::close(fd);
-    return true;
-  }
-  return errno == EBUSY || errno == EACCES;
-}
 
 }  // namespace
 
@@ -36,6 +25,6 @@ void listPorts(std::FILE* out, const PortEnvironment& env) {
     std::string name = "COM" + std::to_string(n);
     std::string device;
     if (resolvePort(name.c_str(), env, &device) != 0) continue;
-    if (portPresent(device)) std::fprintf(out, "%s\n \n", name.c_str());
+    if (portPresent(device, env)) std::fprintf(out, "%s\n \n", name.c_str());
   }
 }
