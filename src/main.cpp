@@ -1,19 +1,18 @@
 // sercap: records what a device prints on a serial line into a file.
-#include <unistd.h>
+#include <chrono>
 
-#include <cstdio>
-
+#include "control/console_writer.h"
+#include "control/interruption.h"
+#include "control/process_setup.h"
 #include "control/supervisor.h"
 
 int main(int argc, char** argv) {
-  // A terminal sees every mark at once; a pipe or file gets whole blocks.
-  static char buffer[1 << 16];
-  if (isatty(STDOUT_FILENO)) {
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
-  } else {
-    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-  }
-  int status = runProgram(argc, argv, stdout);
-  std::fflush(stdout);
+  prepareProcess();
+  // Before any thread starts, so that every thread holds the signals.
+  Interruption interruption;
+  ConsoleWriter console(standardOutputSink());
+  int status = runProgram(argc, argv, console.stream(), interruption);
+  // A console that takes nothing gets one more second, no more.
+  console.finish(std::chrono::seconds(1));
   return status;
 }

@@ -15,8 +15,16 @@ CaptureFile::~CaptureFile() {
 
 int CaptureFile::open(const char* path) {
   close();
-  int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  // Without O_NONBLOCK a FIFO that nobody reads would hang the open; with it,
+  // that FIFO fails at once (ENXIO). Writes block again afterwards.
+  int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return errno;
+  int flags = fcntl(fd, F_GETFL);
+  if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+    int err = errno;
+    ::close(fd);
+    return err;
+  }
   fd_ = fd;
   path_ = path;
   error_ = 0;
@@ -58,6 +66,13 @@ void CaptureFile::drain() {
   // What could not be written is dropped: keeping it would only grow, and
   // the failure has been reported.
   used_ = 0;
+}
+
+void CaptureFile::flush() {
+  drain();
+  if (fd_ < 0 || error_ != 0) return;
+  // A FIFO, a terminal or a socket holds nothing to hand to a disk.
+  if (fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS) fail(errno);
 }
 
 void CaptureFile::close() {

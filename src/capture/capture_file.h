@@ -43,8 +43,8 @@ class CaptureFile {
   const uint8_t* spaceEnd() const { return buffer_ + kBufferSize; }
   void commit(const uint8_t* end) { used_ = static_cast<size_t>(end - buffer_); }
 
-  // Writes the buffer out to the file.
-  void flush() { drain(); }
+  // Writes the buffer out to the file and hands it to the disk.
+  void flush();
   // Flushes and closes; idempotent.
   void close();
 

@@ -1,10 +1,12 @@
 // The capture worker's loop. Error messages are suppressed once the
-// countdown is 0, so a run that is shutting down does not report the
-// failures its own shutdown causes.
+// supervisor has ended the run, so a run that is shutting down does not
+// report the failures its own shutdown causes. A countdown at 0 does not
+// stop it: a line that comes in the run's last second is still read.
 #include "capture/capture_worker.h"
 
 #include <algorithm>
 
+#include "control/interruption.h"
 #include "serial/serial_line.h"
 
 CaptureWorker::CaptureWorker(const CaptureSettings& settings, CaptureState& state,
@@ -25,6 +27,8 @@ void CaptureWorker::run() {
     }
   }
   state_.workerRunning.store(false);
+  // The supervisor shuts the run down at once instead of at its next pass.
+  if (state_.supervisorSleep != nullptr) state_.supervisorSleep->wake();
 }
 
 int CaptureWorker::captureLoop() {
@@ -35,7 +39,7 @@ int CaptureWorker::captureLoop() {
     int waited = port.waitForLineEvent();
     if (waited == SerialLine::kStopped) return kStopped;
     if (waited != 0) {
-      if (state_.countdown.get() != 0) {
+      if (!runEnded()) {
         std::fprintf(console_, "\n>>>WaitCommEvent error : %d\n", waited);
       }
       return 32;
@@ -43,11 +47,11 @@ int CaptureWorker::captureLoop() {
     int queried = port.queueCount(&readSize);
     if (queried == 0) {
       if (settings_.logLevel == 2) std::fprintf(console_, "\n>>>%zu char in the Que,>>", readSize);
-    } else if (state_.countdown.get() != 0) {
+    } else if (!runEnded()) {
       std::fprintf(console_, "\n>>>ClearCommError error : %d\n", queried);
     }
     readSize = std::min(readSize, kMaxRead);
-    if (state_.countdown.get() == 0) return 0;
+    if (runEnded()) return kStopped;
 
     size_t count = port.read(readBuffer_, readSize);
     state_.countdown.set(settings_.timeoutSeconds);

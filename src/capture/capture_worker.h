@@ -18,13 +18,15 @@ class CaptureWorker {
   // The thread's body: runs the capture loop, stores its result, reports.
   void run();
 
-  // The capture loop: 0 (capture ended, or the countdown was found at 0),
-  // 32 (waiting for a line event failed), 64 (the line's error query failed),
-  // or kStopped when the supervisor stopped it.
+  // The capture loop: 0 (capture ended), 32 (waiting for a line event
+  // failed), 64 (the line's error query failed), or kStopped when the
+  // supervisor ended the run.
   static constexpr int kStopped = -2;
   int captureLoop();
 
  private:
+  bool runEnded() const { return state_.stopRequested.load(); }
+
   const CaptureSettings& settings_;
   CaptureState& state_;
   std::FILE* console_;

@@ -9,6 +9,7 @@
 #include "capture/byte_filter.h"
 
 class CaptureFile;
+class Interruption;
 class SerialLine;
 
 // The inactivity countdown, in seconds. The supervisor ticks it toward 0
@@ -40,6 +41,9 @@ struct CaptureState {
   // Main thread: set when it ends the run; a worker stopped this way stores
   // no result and prints nothing more.
   std::atomic<bool> stopRequested{false};
+  // The supervisor's sleep, which the worker cuts short when it ends.
+  // Set by the main thread before the worker starts.
+  Interruption* supervisorSleep = nullptr;
 
   // The worker alone, once the run is under way.
   FilterState filter;

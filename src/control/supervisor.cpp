@@ -1,14 +1,10 @@
-// The capture supervisor. Interruption (SIGINT, SIGTERM, SIGHUP) is taken
-// synchronously: the signals are blocked for the run and the supervisor's
-// one-second sleep is a wait for them, so an interrupted run shuts down
-// exactly like a timed-out one and keeps everything captured.
+// The capture supervisor. Its one-second sleep is cut short by an
+// interruption (which ends the run like a time-out, keeping everything
+// captured) and by the worker's end (which shuts the run down at once).
 #include "control/supervisor.h"
 
-#include <signal.h>
-
-#include <cerrno>
+#include <chrono>
 #include <cstring>
-#include <ctime>
 #include <thread>
 
 #include "capture/capture_file.h"
@@ -24,52 +20,70 @@
 
 namespace {
 
-sigset_t interruptSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  return set;
-}
+using Wake = Interruption::Wake;
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
 
-// Sleeps `millis` milliseconds unless an interrupting signal comes first.
-// Returns that signal's number, or 0.
-int sleepUnlessInterrupted(long millis) {
-  sigset_t set = interruptSignals();
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  const long long deadline = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + millis;
+constexpr milliseconds kPass{1000};
+// A waiting transmission gives up after this long without progress, so a
+// device that takes nothing never holds the run.
+constexpr milliseconds kTransmitStall{1000};
+// How often a waiting transmission looks for an interruption.
+constexpr milliseconds kTransmitSlice{100};
+
+// One pass's sleep: cut short only by an interruption or the worker's end.
+Wake passSleep(const CaptureState& state, Interruption& interruption) {
+  const auto deadline = Clock::now() + kPass;
   for (;;) {
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    long long left = deadline - (now.tv_sec * 1000LL + now.tv_nsec / 1000000);
-    if (left < 0) left = 0;
-    timespec wait = {static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000};
-    int signalNumber = sigtimedwait(&set, nullptr, &wait);
-    if (signalNumber > 0) return signalNumber;
-    if (errno != EINTR || left == 0) return 0;
+    auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+    Wake wake = interruption.sleepFor(std::max(left, milliseconds(0)));
+    if (wake != Wake::kWoken || !state.workerRunning.load()) return wake;
   }
 }
 
-// The supervising loop. Returns the number of the signal that interrupted
-// the run, or 0.
-int supervise(const CaptureSettings& settings, CaptureState& state, SerialLine& port) {
+// Waits while the line takes a transmission, until all of it is taken or it
+// stalls; an interruption or the worker's end cuts the wait short.
+Wake awaitTransmission(const CaptureState& state, SerialLine& port, Interruption& interruption) {
+  size_t left = port.unsent();
+  auto lastProgress = Clock::now();
+  while (left != 0) {
+    Wake wake = interruption.sleepFor(milliseconds(0));
+    if (wake == Wake::kInterrupted) return wake;
+    if (!state.workerRunning.load()) return Wake::kWoken;
+    size_t now = port.awaitSent(kTransmitSlice);
+    if (now < left) {
+      left = now;
+      lastProgress = Clock::now();
+    } else if (Clock::now() - lastProgress >= kTransmitStall) {
+      break;
+    }
+  }
+  return Wake::kElapsed;
+}
+
+// The supervising loop. Ends when the countdown is still at 0 after a pass's
+// sleep (the worker restarts it on every read), when the worker has ended,
+// or when the run is interrupted.
+void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine& port,
+               Interruption& interruption) {
   int32_t transmissionsLeft = settings.txCount;
   const size_t txLength = std::strlen(settings.txString);
   while (state.countdown.get() != 0) {
     state.countdown.tick();
-    if (!state.workerRunning.load()) {
-      state.countdown.set(0);
-      break;
-    }
-    if (int signalNumber = sleepUnlessInterrupted(1000)) return signalNumber;
+    if (!state.workerRunning.load()) break;
+    Wake wake = passSleep(state, interruption);
+    if (wake != Wake::kElapsed) return;
     if (transmissionsLeft != 0) {
-      --transmissionsLeft;
-      port.write(settings.txString, txLength, !settings.useOverlapped);
+      if (transmissionsLeft > 0) --transmissionsLeft;  // a negative count never runs out
+      port.write(settings.txString, txLength);
+      if (!settings.useOverlapped &&
+          awaitTransmission(state, port, interruption) != Wake::kElapsed) {
+        return;
+      }
     }
   }
-  // A signal that came while the run was starting, or with a zero time-out.
-  return sleepUnlessInterrupted(0);
+  // An interruption that came while the run was starting, or with a zero time-out.
+  interruption.sleepFor(milliseconds(0));
 }
 
 void stopWorker(CaptureState& state, SerialLine& port, std::thread& worker) {
@@ -82,21 +96,18 @@ void stopWorker(CaptureState& state, SerialLine& port, std::thread& worker) {
 }  // namespace
 
 int runCapture(const CaptureSettings& settings, bool startInSegment, const PortEnvironment& env,
-               std::FILE* console) {
+               std::FILE* console, Interruption& interruption) {
   CaptureFile file(console);
   if (file.open(settings.outputPath) != 0) {
     std::fprintf(console, "\n>>>unable to open file %s\n", settings.outputPath);
     return exitStatusFor(kResultFileError);
   }
-  sigset_t signals = interruptSignals();
-  sigset_t previous;
-  pthread_sigmask(SIG_BLOCK, &signals, &previous);
-
   SerialLine port;
   CaptureState state;
   state.file = &file;
   state.port = &port;
   state.filter.inSegment = startInSegment;
+  state.supervisorSleep = &interruption;
   state.result.store(openPort(settings, env, port, console));
   state.countdown.set(settings.timeoutSeconds);
 
@@ -116,25 +127,20 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
     workerThread = std::thread([&worker] { worker.run(); });
   }
 
-  int signalNumber = supervise(settings, state, port);
+  supervise(settings, state, port, interruption);
   int result = state.result.load();
 
   stopWorker(state, port, workerThread);
   file.close();
   port.close();
   std::fputs("\n", console);
-  // Unblocked, a signal still pending would kill the process before its
-  // output is flushed; the run has already answered it by ending.
-  while (sleepUnlessInterrupted(0) != 0) {
-  }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
-  if (signalNumber != 0) return exitStatusForSignal(signalNumber);
+  if (interruption.exitStatus() != 0) return interruption.exitStatus();
   if (file.error() != 0 && result == 0) result = kResultFileError;
   return exitStatusFor(result);
 }
 
-int runProgram(int argc, char** argv, std::FILE* console) {
+int runProgram(int argc, char** argv, std::FILE* console, Interruption& interruption) {
   CaptureSettings settings;
   ParseResult parsed = parseCommandLine(argc, argv, settings, console);
   switch (parsed.outcome) {
@@ -149,5 +155,6 @@ int runProgram(int argc, char** argv, std::FILE* console) {
     case ParseOutcome::kRun:
       break;
   }
-  return runCapture(settings, parsed.startInSegment, PortEnvironment::fromProcess(), console);
+  return runCapture(settings, parsed.startInSegment, PortEnvironment::fromProcess(), console,
+                    interruption);
 }

@@ -7,11 +7,12 @@
 #include <cstdio>
 
 #include "control/capture_settings.h"
+#include "control/interruption.h"
 #include "serial/port_names.h"
 
 // Runs the program; returns the process's exit status.
-int runProgram(int argc, char** argv, std::FILE* console);
+int runProgram(int argc, char** argv, std::FILE* console, Interruption& interruption);
 
 // One capture run with parsed settings; returns the process's exit status.
 int runCapture(const CaptureSettings& settings, bool startInSegment, const PortEnvironment& env,
-               std::FILE* console);
+               std::FILE* console, Interruption& interruption);

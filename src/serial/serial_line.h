@@ -2,11 +2,12 @@
 // per platform sits behind this header (serial_line_posix.cpp today).
 //
 // Threads: the capture worker calls waitForLineEvent(), queueCount(), read()
-// and status(); the supervisor calls write() and requestStop() at the same
-// time. Everything else runs on the main thread before the worker starts or
-// after it has been stopped and joined.
+// and status(); the supervisor calls write(), unsent(), awaitSent() and
+// requestStop() at the same time. Everything else runs on the main thread before the worker starts
+// or after it has been stopped and joined.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -41,7 +42,7 @@ class SerialLine {
   // Blocks until a line feed has entered the input queue since the previous
   // wait returned (several give one wake-up), or the queue is full. Returns 0,
   // kStopped after requestStop(), or the error number of a line that failed
-  // (hang-up, I/O error).
+  // (hang-up, I/O error). Meanwhile it sends waiting text as the line takes it.
   int waitForLineEvent();
 
   // Takes in what the device has delivered so far and returns how many bytes
@@ -54,10 +55,18 @@ class SerialLine {
   // The line's error state: 0 while the port is usable, else an error number.
   int status() const;
 
-  // Sends text. Without waiting, what the driver cannot take now is dropped;
-  // with waiting, returns once the driver has taken all of it (or the line
-  // failed). The result is not reported.
-  void write(const char* text, size_t length, bool waitUntilTaken);
+  // Hands text to the line, after whatever earlier text is still waiting.
+  // Never waits and never cuts: what the driver cannot take now goes out as
+  // the line takes it. Text still waiting when the line closes, or after the
+  // line failed, is abandoned. The result is not reported.
+  void write(const char* text, size_t length);
+
+  // Bytes handed to write() that the driver has not taken yet.
+  size_t unsent() const;
+
+  // Waits up to `limit` for the driver to take more of the waiting text.
+  // Returns unsent().
+  size_t awaitSent(std::chrono::milliseconds limit);
 
   // Applies a line signal code 1..9 (SETXOFF .. CLRBREAK). 0 or an error number.
   int applySignal(int code);

@@ -1,11 +1,14 @@
 // SerialLine on POSIX. A tty has no event character, so the line keeps its own
 // input queue and notices line feeds itself as bytes are taken in from the
-// device. The fd stays non-blocking; the only blocking call is the poll() in
-// waitForLineEvent(), which also watches a pipe that requestStop() writes to.
+// device. The fd stays non-blocking; the only blocking calls are the poll()s
+// in waitForLineEvent(), which also watches a pipe that requestStop() and
+// write() poke, and in awaitSent().
 //
 // Sharing: the queue and its flags belong to the worker thread (wait, count,
-// read); the supervisor only writes to the fd and raises the stop flag. The
-// fds themselves change only in open() and close(), when no worker runs.
+// read). Text to send is queued under a mutex by the supervisor and sent by
+// whichever thread finds the line ready for it: the supervisor at once and in
+// awaitSent(), the worker while it waits. The fds themselves change only in
+// open() and close(), when no worker runs.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -17,6 +20,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
+#include <string>
 
 #include "serial/line_termios2.h"
 #include "serial/output_drain.h"
@@ -24,10 +29,6 @@
 #include "serial/serial_line.h"
 
 namespace {
-
-// Longest stretch without progress a waiting write accepts before giving up,
-// so that a device that takes nothing never hangs the supervisor.
-constexpr std::chrono::milliseconds kWriteStall{1000};
 
 // Marks the end of a take-in where read() gave 0: with VMIN 0 that is "nothing
 // now" on a live line and end-of-file on one that was hung up.
@@ -68,6 +69,54 @@ struct SerialLine::Impl {
   size_t count = 0;
   bool lineFeedPending = false;  // a line feed entered since the last wait returned
   int lineError = 0;             // the line failed; reported after a pending line feed
+
+  // Text to send: bytes [outSent, size) of out. Both threads, under outMutex;
+  // outLeft mirrors the count for readers that take no lock.
+  std::mutex outMutex;
+  std::string out;
+  size_t outSent = 0;
+  std::atomic<size_t> outLeft{0};
+
+  // Sends what the line takes now. Returns the bytes still waiting.
+  size_t sendSome() {
+    std::lock_guard<std::mutex> lock(outMutex);
+    while (outSent < out.size()) {
+      ssize_t n = ::write(fd, out.data() + outSent, out.size() - outSent);
+      if (n > 0) {
+        outSent += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      outSent = out.size();  // the line failed: nothing more will go out
+    }
+    if (outSent == out.size()) {
+      out.clear();
+      outSent = 0;
+    }
+    outLeft.store(out.size() - outSent);
+    return out.size() - outSent;
+  }
+
+  void dropOutput() {
+    std::lock_guard<std::mutex> lock(outMutex);
+    out.clear();
+    outSent = 0;
+    outLeft.store(0);
+  }
+
+  void poke() {
+    const uint8_t one = 1;
+    // A full pipe already holds a wake-up; nothing else can go wrong worth a word.
+    while (::write(wakeWrite, &one, 1) < 0 && errno == EINTR) {
+    }
+  }
+
+  void drainWakePipe() {
+    uint8_t sink[64];
+    while (::read(wakeRead, sink, sizeof sink) > 0) {
+    }
+  }
 
   void clearQueue() {
     head = 0;
@@ -223,13 +272,17 @@ int SerialLine::waitForLineEvent() {
     // Only now, so that lines taken in before the failure are delivered first.
     if (m.lineError != 0) return m.lineError;
 
-    struct pollfd p[2] = {{m.fd, POLLIN, 0}, {m.wakeRead, POLLIN, 0}};
+    const short sending = m.outLeft.load() != 0 ? POLLOUT : 0;
+    struct pollfd p[2] = {{m.fd, static_cast<short>(POLLIN | sending), 0}, {m.wakeRead, POLLIN, 0}};
     if (::poll(p, 2, -1) < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
-    if (p[1].revents != 0 || m.stopRequested.load(std::memory_order_acquire)) return kStopped;
-    if (p[0].revents != 0) {
+    if (m.stopRequested.load(std::memory_order_acquire)) return kStopped;
+    // Otherwise a poke from write(): look again at what there is to send.
+    if (p[1].revents != 0) m.drainWakePipe();
+    if (p[0].revents & POLLOUT) m.sendSome();
+    if (p[0].revents & ~POLLOUT) {
       int end;
       size_t taken = m.takeIn(&end);
       m.noteTakeIn(taken, end, p[0].revents);
@@ -266,33 +319,34 @@ int SerialLine::status() const {
   return impl_->fd >= 0 ? 0 : EBADF;
 }
 
-void SerialLine::write(const char* text, size_t length, bool waitUntilTaken) {
-  const int fd = impl_->fd;
-  if (fd < 0 || length == 0) return;
-  if (!waitUntilTaken) {
-    while (::write(fd, text, length) < 0 && errno == EINTR) {
-    }
-    return;
+void SerialLine::write(const char* text, size_t length) {
+  Impl& m = *impl_;
+  if (m.fd < 0 || length == 0) return;
+  {
+    std::lock_guard<std::mutex> lock(m.outMutex);
+    m.out.append(text, length);
+    m.outLeft.store(m.out.size() - m.outSent);
   }
-  using Clock = std::chrono::steady_clock;
-  size_t done = 0;
-  auto lastProgress = Clock::now();
-  while (done < length) {
-    ssize_t n = ::write(fd, text + done, length - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      lastProgress = Clock::now();
-      continue;
+  // What the line cannot take now, the worker sends as it takes it.
+  if (m.sendSome() != 0) m.poke();
+}
+
+size_t SerialLine::unsent() const {
+  return impl_->outLeft.load();
+}
+
+size_t SerialLine::awaitSent(std::chrono::milliseconds limit) {
+  Impl& m = *impl_;
+  if (m.fd < 0 || m.outLeft.load() == 0) return m.outLeft.load();
+  struct pollfd p = {m.fd, POLLOUT, 0};
+  if (::poll(&p, 1, static_cast<int>(limit.count())) > 0) {
+    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+      m.dropOutput();
+    } else {
+      m.sendSome();
     }
-    if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return;
-    auto left = kWriteStall -
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress);
-    if (left.count() <= 0) return;
-    struct pollfd p = {fd, POLLOUT, 0};
-    int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno != EINTR) return;
-    if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return;
   }
+  return m.outLeft.load();
 }
 
 int SerialLine::applySignal(int code) {
@@ -331,12 +385,7 @@ int SerialLine::applySignal(int code) {
 void SerialLine::requestStop() {
   Impl& m = *impl_;
   m.stopRequested.store(true, std::memory_order_release);
-  if (m.wakeWrite >= 0) {
-    const uint8_t one = 1;
-    // A full pipe already holds a wake-up; nothing else can go wrong worth a word.
-    while (::write(m.wakeWrite, &one, 1) < 0 && errno == EINTR) {
-    }
-  }
+  if (m.wakeWrite >= 0) m.poke();
 }
 
 void SerialLine::close() {
@@ -353,6 +402,7 @@ void SerialLine::close() {
   closeFd(&m.fd);
   closeFd(&m.wakeRead);
   closeFd(&m.wakeWrite);
+  m.dropOutput();
   m.clearQueue();
   m.lineError = 0;
 }

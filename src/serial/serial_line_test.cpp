@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <future>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -155,7 +156,7 @@ TEST_F(SerialLineTest, StopWakesAWaitingWorkerAndLaterWaitsReturnAtOnce) {
 
 TEST_F(SerialLineTest, SupervisorWritesWhileTheWorkerWaits) {
   BackgroundWait wait(line);
-  line.write("ping\n", 5, false);
+  line.write("ping\n", 5);
   EXPECT_EQ(pty.receive(5), "ping\n");
   ASSERT_TRUE(pty.send("pong\n"));
   EXPECT_EQ(wait.result(), 0);
@@ -241,7 +242,8 @@ TEST(SerialLineClosedTest, EveryOperationOnAClosedLineSaysEbadf) {
   EXPECT_EQ(line.purge(), EBADF);
   EXPECT_EQ(line.applySettings(LineSettings{}), EBADF);
   EXPECT_EQ(line.applySignal(5), EBADF);
-  line.write("x", 1, true);
+  line.write("x", 1);
+  EXPECT_EQ(line.unsent(), 0u);
   uint8_t byte;
   EXPECT_EQ(line.read(&byte, 1), 0u);
 }
@@ -311,7 +313,7 @@ TEST_F(SerialLineTest, RawLinePassesBytesUntouchedAndEchoesNothing) {
   EXPECT_EQ(BackgroundWait(line).result(), 0);
   EXPECT_EQ(takeQueued(line), "a\rb\x11\x13\x03\n");
 
-  line.write("x\n", 2, true);
+  line.write("x\n", 2);
   EXPECT_EQ(pty.receive(2), "x\n");  // no echo of the input ahead of it, no CR added
 }
 
@@ -327,23 +329,47 @@ TEST_F(SerialLineTest, RefusesSettingsTheLineCannotHave) {
   EXPECT_EQ(out, 9600u);  // still the rate from before
 }
 
-TEST_F(SerialLineTest, WaitingWriteDeliversEverything) {
+std::string numberedText(size_t atLeast) {
   std::string text;
-  for (int i = 0; text.size() < 3000; ++i) text += std::to_string(i) + ",";
-  std::future<std::string> received =
-      std::async(std::launch::async, [this, n = text.size()] { return pty.receive(n); });
-  line.write(text.data(), text.size(), true);
-  EXPECT_EQ(received.get(), text);
+  for (int i = 0; text.size() < atLeast; ++i) text += std::to_string(i) + ",";
+  return text;
 }
 
-TEST_F(SerialLineTest, WaitingWriteGivesUpWhenTheDeviceTakesNothing) {
+// More than the pseudo-terminal takes at once: the rest goes out as it is
+// taken, whether the worker's wait or the supervisor's awaitSent() sends it.
+TEST_F(SerialLineTest, LongTextGoesOutWhole) {
+  for (bool workerSends : {true, false}) {
+    SCOPED_TRACE(workerSends ? "sent while the worker waits" : "sent by awaitSent()");
+    const std::string text = numberedText(200000);
+    std::future<std::string> received =
+        std::async(std::launch::async, [this, n = text.size()] { return pty.receive(n); });
+    std::unique_ptr<BackgroundWait> worker;
+    if (workerSends) worker = std::make_unique<BackgroundWait>(line);
+    line.write(text.data(), text.size());
+    if (!workerSends) {
+      for (int i = 0; i < 600 && line.awaitSent(100ms) != 0; ++i) {
+      }
+    }
+    EXPECT_EQ(received.get(), text);
+    EXPECT_EQ(line.unsent(), 0u);
+    if (worker) {
+      EXPECT_EQ(worker->stop(), SerialLine::kStopped);
+    }
+    line.close();
+    ASSERT_EQ(line.open(pty.path()), 0);
+  }
+}
+
+TEST_F(SerialLineTest, HeldTextWaitsAndTheNextFollowsIt) {
   ASSERT_EQ(line.applySignal(1), 0);  // output held as after an XOFF
-  std::future<void> write = std::async(std::launch::async, [this] { line.write("held", 4, true); });
-  ASSERT_EQ(write.wait_for(30s), std::future_status::ready);
+  line.write("held", 4);
+  EXPECT_EQ(line.awaitSent(200ms), 4u);  // gives up after its limit
 
   ASSERT_EQ(line.applySignal(2), 0);
-  line.write("go", 2, true);
-  EXPECT_EQ(pty.receive(2), "go");  // nothing of the abandoned text follows late
+  line.write("go", 2);
+  for (int i = 0; i < 100 && line.awaitSent(100ms) != 0; ++i) {
+  }
+  EXPECT_EQ(pty.receive(6), "heldgo");
 }
 
 // What the pseudo-terminal itself answers to each request, asked through a

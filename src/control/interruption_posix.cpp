@@ -1,0 +1,77 @@
+// Interruption on POSIX. The interrupting signals stay blocked in every
+// thread for the life of the process and are taken synchronously by
+// sigtimedwait() in the supervisor's sleep. The worker's wake-up is one more
+// blocked signal, SIGUSR1, sent to the supervising thread alone.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "control/exit_status.h"
+#include "control/interruption.h"
+
+namespace {
+
+constexpr int kWakeSignal = SIGUSR1;
+
+sigset_t heldSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  sigaddset(&set, kWakeSignal);
+  return set;
+}
+
+long long nowMillis() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+struct Interruption::Impl {
+  pthread_t supervisor;
+  int firstSignal = 0;  // the supervisor's alone
+};
+
+Interruption::Interruption() : impl_(new Impl) {
+  impl_->supervisor = pthread_self();
+  sigset_t set = heldSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+// The signals stay blocked: one still to come must not kill the process
+// while it returns from main() and flushes its output.
+Interruption::~Interruption() {
+  delete impl_;
+}
+
+Interruption::Wake Interruption::sleepFor(std::chrono::milliseconds limit) {
+  if (impl_->firstSignal != 0) return Wake::kInterrupted;
+  const sigset_t set = heldSignals();
+  const long long deadline = nowMillis() + limit.count();
+  for (;;) {
+    long long left = deadline - nowMillis();
+    if (left < 0) left = 0;
+    timespec wait = {static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000};
+    int taken = sigtimedwait(&set, nullptr, &wait);
+    if (taken == kWakeSignal) return Wake::kWoken;
+    if (taken > 0) {
+      if (impl_->firstSignal == 0) impl_->firstSignal = taken;
+      return Wake::kInterrupted;
+    }
+    if (errno != EINTR || left == 0) return Wake::kElapsed;
+  }
+}
+
+int Interruption::exitStatus() const {
+  return impl_->firstSignal == 0 ? 0 : exitStatusForSignal(impl_->firstSignal);
+}
+
+void Interruption::wake() {
+  pthread_kill(impl_->supervisor, kWakeSignal);
+}
