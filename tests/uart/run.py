@@ -2,9 +2,13 @@
 """The UART stage: sercap against a real serial driver, the 8250 driver of a
 small Linux guest under QEMU with an emulated 16550.
 
-    tests/uart/run.py [WORKDIR]     (default: build/uart in the repository)
+    tests/uart/run.py [--build DIR] [--only TEXT]... [WORKDIR]
 
-Gets the kernel (cached in WORKDIR), builds a static sercap and the probe,
+WORKDIR (default: build/uart in the repository) caches the kernel and holds
+what the stage builds. With --build, the static sercap is built in that
+configured build (target sercap-static); otherwise in a build of its own.
+
+Gets the kernel, builds a static sercap and the probe,
 packs the initramfs, boots the guest, runs the steps and prints
 "N passed, N failed". Exit status: 0 all passed, 1 a step failed or the
 stage broke, 77 skipped because no QEMU can run here (the reason printed).
@@ -12,6 +16,7 @@ QEMU never outlives the runner: it is powered off or killed on every way out,
 and the kernel kills it should the runner itself be killed.
 """
 
+import argparse
 import os
 import platform
 import shutil
@@ -85,9 +90,13 @@ def run_steps(g, step_list, tally):
 
 
 def main():
-    repo = guest.REPO
-    workdir = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
-                              os.path.join(repo, "build", "uart"))
+    parser = argparse.ArgumentParser(description="sercap against the 8250 driver of a guest")
+    parser.add_argument("--build", help="a configured build to make the static sercap in")
+    parser.add_argument("--only", action="append", metavar="TEXT",
+                        help="run only the steps whose name holds TEXT (may be repeated)")
+    parser.add_argument("workdir", nargs="?", default=os.path.join(guest.REPO, "build", "uart"))
+    args = parser.parse_args()
+    workdir = os.path.abspath(args.workdir)
     reason = skip_reason()
     if reason:
         print("uart stage skipped: " + reason)
@@ -96,11 +105,13 @@ def main():
         signal.signal(s, on_signal)
     os.makedirs(workdir, exist_ok=True)
     step_list = steps.all_steps()
+    if args.only:
+        step_list = [s for s in step_list if any(t in s.name for t in args.only)]
     tally = {"passed": 0, "failed": 0, "pending": []}
     start = time.monotonic()
     try:
         kernel = guest.fetch_kernel(workdir)
-        sercap = guest.build_sercap(workdir)
+        sercap = guest.build_sercap(workdir, args.build and os.path.abspath(args.build))
         probe = guest.build_probe(workdir)
         initramfs = guest.pack_initramfs(workdir, sercap, probe)
         print("uart stage: kernel, static sercap and probe ready in %.1f s" %
