@@ -2,7 +2,7 @@
 """The UART stage: sercap against a real serial driver, the 8250 driver of a
 small Linux guest under QEMU with an emulated 16550.
 
-    tests/uart/run.py [--build DIR] [--only TEXT]... [WORKDIR]
+    tests/uart/run.py [--build DIR] [--only TEXT]... [--verbose] [WORKDIR]
 
 WORKDIR (default: build/uart in the repository) caches the kernel and holds
 what the stage builds. With --build, the static sercap is built in that
@@ -63,7 +63,7 @@ def indent(lines):
     return "".join("        %s\n" % line for line in lines)
 
 
-def run_steps(g, step_list, tally):
+def run_steps(g, step_list, tally, verbose):
     for number, step in enumerate(step_list, 1):
         start = time.monotonic()
         text, shell_status = g.run(number, step.command, step.seconds, step.feed)
@@ -76,6 +76,8 @@ def run_steps(g, step_list, tally):
             tally["passed"] += 1
         elif not problems:
             print("ok    %2d %s (%.1f s)" % (number, step.name, took))
+            if verbose:
+                sys.stdout.write(indent(r.summary()))
             tally["passed"] += 1
         elif step.pending:
             print("XFAIL %2d %s (%.1f s): expected failure, known fault not yet mended here: %s" %
@@ -94,6 +96,8 @@ def main():
     parser.add_argument("--build", help="a configured build to make the static sercap in")
     parser.add_argument("--only", action="append", metavar="TEXT",
                         help="run only the steps whose name holds TEXT (may be repeated)")
+    parser.add_argument("--verbose", "-v", action="store_true",
+                        help="show what each step saw, also when it passes")
     parser.add_argument("workdir", nargs="?", default=os.path.join(guest.REPO, "build", "uart"))
     args = parser.parse_args()
     workdir = os.path.abspath(args.workdir)
@@ -101,13 +105,15 @@ def main():
     if reason:
         print("uart stage skipped: " + reason)
         return SKIPPED
-    for s in (signal.SIGTERM, signal.SIGHUP):
+    # SIGINT too: a shell starting the runner in the background ignores it.
+    for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         signal.signal(s, on_signal)
     os.makedirs(workdir, exist_ok=True)
     step_list = steps.all_steps()
     if args.only:
         step_list = [s for s in step_list if any(t in s.name for t in args.only)]
     tally = {"passed": 0, "failed": 0, "pending": []}
+    interrupted = False
     start = time.monotonic()
     try:
         kernel = guest.fetch_kernel(workdir)
@@ -118,11 +124,12 @@ def main():
               (time.monotonic() - start))
         with guest.Guest(kernel, initramfs, accelerator()) as g:
             print("uart stage: guest booted in %.1f s (%s)" % (g.boot_seconds, g.accel))
-            run_steps(g, step_list, tally)
+            run_steps(g, step_list, tally, args.verbose)
     except (guest.StageError, OSError) as e:
         print("FAIL  the stage broke: %s" % e)
     except (KeyboardInterrupt, Interrupted) as e:
         print("\nuart stage interrupted (%s); the guest is stopped" % (e or "Ctrl-C"))
+        interrupted = True
     passed, pending = tally["passed"], tally["pending"]
     # Steps that never ran count as failed.
     failed = len(step_list) - passed - len(pending)
@@ -131,6 +138,8 @@ def main():
         print("expected failures (known faults, mended on another branch): " +
               "; ".join(pending))
     print("%d passed, %d failed" % (passed, failed))
+    if interrupted:
+        return 130
     return 0 if failed == 0 else 1
 
 
