@@ -79,16 +79,6 @@ INSTANTIATE_TEST_SUITE_P(
                         "cap.spt"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(PortTest, FileThatIsNoSerialLineCannotBeEmptied) {
-  { std::ofstream(work().file("plain")) << "not a tty"; }
-  auto run = start({work().file("plain"), "-f", "out.spt"});
-  ProgramResult result = finish(*run);
-
-  EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(result.out, "\n>>>PurgeComm error : 25\n\ndefault is " + work().file("plain") +
-                            " -t 20 -f out.spt -r 9600 , no parity(0), 1 stopBit(0)\n\n");
-}
-
 TEST_F(PortTest, RefusedRateEndsTheRun) {
   PtyDevice device;
   auto run = start({device.slavePath(), "-r", "0", "-f", "out.spt"});

@@ -6,9 +6,10 @@
 
 namespace serial_detail {
 
-// Waits while the driver's output queue shrinks; when it has not shrunk for
-// `stall`, or after `limit` in all, discards what is left. Returns at once
-// when nothing is queued or the driver cannot say.
+// Waits while the driver's output queue shrinks, then for the UART's
+// transmitter to empty. When nothing has gone out for `stall`, or after
+// `limit` in all, discards what is left. Returns at once when nothing is
+// queued or the driver cannot say.
 void drainOutput(int fd, std::chrono::milliseconds stall = std::chrono::seconds(1),
                  std::chrono::milliseconds limit = std::chrono::seconds(30));
 

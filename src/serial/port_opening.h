@@ -9,8 +9,9 @@
 #include "serial/serial_line.h"
 
 // Returns 0 when the line is ready, or the failing step's result: 1 the port
-// could not be opened (missing: error 2, busy: error 16), 2 it could not be
-// emptied, 8 the line settings were refused. Each failure prints its message
-// on `console`. Nothing is undone on failure: the caller closes the line.
+// could not be opened (missing: error 2, busy or the own terminal: error 16,
+// no terminal: error 25), 2 it could not be emptied, 8 the line settings were
+// refused (also a rate the driver did not take: error 22). Each failure prints
+// its message on `console`. Nothing is undone on failure: the caller closes the line.
 int openPort(const CaptureSettings& settings, const PortEnvironment& env, SerialLine& line,
              std::FILE* console);

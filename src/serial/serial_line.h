@@ -28,7 +28,9 @@ class SerialLine {
   SerialLine& operator=(const SerialLine&) = delete;
 
   // Opens an existing device for this process alone. Returns 0, or the error
-  // number: EBUSY (16) when another process holds the port.
+  // number: ENOTTY (25) when it is no terminal, EBUSY (16) when another
+  // process holds the port (flock, exclusive mode, a live UUCP lock) or it is
+  // this process's controlling terminal.
   int open(const std::string& devicePath);
   bool isOpen() const;
 
@@ -36,7 +38,8 @@ class SerialLine {
   int purge();
 
   // Raw 8-bit line at the exact rate, parity and stop bits, DTR/RTS as the
-  // flow control says. 0 or the driver's error number.
+  // flow control says. 0 or the driver's error number; EINVAL also when the
+  // rate read back shows that the driver kept another one.
   int applySettings(const LineSettings& settings);
 
   // Blocks until a line feed has entered the input queue since the previous
@@ -74,6 +77,7 @@ class SerialLine {
   // Wakes a waiting worker; it returns kStopped from now on. Thread-safe.
   void requestStop();
 
+  // Puts back the settings the line had at open() and lets it go.
   void close();
 
  private:
