@@ -55,6 +55,7 @@ class ArgumentList {
 
   int argc() const { return argc_; }
   char** argv() { return argv_.data(); }
+  const char* argument(int i) const { return argv_[i]; }
   // Whether `p` is one of the arguments after the program name.
   bool isArgument(const char* p) const {
     for (int i = 1; i < argc_; ++i) {
@@ -221,6 +222,20 @@ void checkProperties(const ParseResult& result, const CaptureSettings& s, const 
   check(borrowed(s.outputPath, defaults.outputPath, args), "outputPath borrowed");
   check(borrowed(s.txString, defaults.txString, args), "txString borrowed");
   check(borrowed(s.signalList, defaults.signalList, args), "signalList borrowed");
+  if (o == ParseOutcome::kRun) {
+    // Every argument taken as an option is in the option table, which the
+    // manual page is checked against; the table says which take a value.
+    for (int i = 1; i < args.argc(); ++i) {
+      const char* a = args.argument(i);
+      if (std::strncmp(a, "COM", 3) == 0 || a[0] == '/') continue;
+      const OptionWord* known = nullptr;
+      for (const OptionWord& option : kOptionWords) {
+        if (std::strcmp(a, option.word) == 0) known = &option;
+      }
+      check(known != nullptr, "accepted option is in the option table");
+      if (known->takesValue) ++i;
+    }
+  }
   if (s.portName != defaults.portName) {
     check(std::strncmp(s.portName, "COM", 3) == 0 || s.portName[0] == '/', "port argument form");
   }

@@ -45,7 +45,7 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 }  // namespace
 
 ProgramRun::ProgramRun(const std::string& binary, const std::vector<std::string>& args,
-                       const std::string& cwd, const Environment& env) {
+                       const std::string& cwd, const Environment& env, Output output) {
   std::vector<std::string> argvTexts = {binary};
   argvTexts.insert(argvTexts.end(), args.begin(), args.end());
   std::vector<std::string> envTexts = mergedEnvironment(env);
@@ -56,11 +56,24 @@ ProgramRun::ProgramRun(const std::string& binary, const std::vector<std::string>
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
+  int pipeEnds[2] = {-1, -1};
+  if (output == Output::kAllClosed) {
+    for (int fd : {0, 1, 2}) posix_spawn_file_actions_addclose(&actions, fd);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (output == Output::kStdoutClosed) {
+      posix_spawn_file_actions_addclose(&actions, 1);
+    } else if (output == Output::kPipe) {
+      if (pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("no pipe for the output");
+      posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+      outputPipe_ = pipeEnds[0];
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0644);
+    }
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  }
   posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
 
   // Its own session: a terminal it opened by mistake as its controlling one
@@ -81,7 +94,9 @@ ProgramRun::ProgramRun(const std::string& binary, const std::vector<std::string>
   int failed = posix_spawn(&pid_, binary.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
+  if (pipeEnds[1] >= 0) ::close(pipeEnds[1]);
   if (failed != 0) {
+    closeOutputPipe();
     throw std::runtime_error("cannot start " + binary + ": " + std::strerror(failed));
   }
 }
@@ -91,6 +106,12 @@ ProgramRun::~ProgramRun() {
     ::kill(pid_, SIGKILL);
     reap(0);
   }
+  closeOutputPipe();
+}
+
+void ProgramRun::closeOutputPipe() {
+  if (outputPipe_ >= 0) ::close(outputPipe_);
+  outputPipe_ = -1;
 }
 
 bool ProgramRun::reap(int options) {

@@ -27,18 +27,29 @@ class ProgramRun {
   using Clock = std::chrono::steady_clock;
   using Environment = std::vector<std::pair<std::string, std::string>>;
 
+  // Where the program's standard output goes.
+  enum class Output {
+    kFile,          // a file, read back by outputSoFar() and wait()
+    kPipe,          // a pipe whose reading end the test holds (outputPipe())
+    kStdoutClosed,  // descriptor 1 closed
+    kAllClosed,     // descriptors 0, 1 and 2 closed
+  };
+
   // Starts `binary` with `args` (argv[0] is the binary's path) in `cwd`, with
   // this process's environment plus `env` (which replaces variables of the
   // same name; of two entries of one name, the later). The program gets its own session, no
   // standard input, no blocked or ignored signals. Throws std::runtime_error if it cannot start.
   ProgramRun(const std::string& binary, const std::vector<std::string>& args,
-             const std::string& cwd, const Environment& env = {});
+             const std::string& cwd, const Environment& env = {}, Output output = Output::kFile);
   // Kills the program if it is still running.
   ~ProgramRun();
   ProgramRun(const ProgramRun&) = delete;
   ProgramRun& operator=(const ProgramRun&) = delete;
 
   pid_t pid() const { return pid_; }
+  // With Output::kPipe: the reading end, or -1 once closeOutputPipe() closed it.
+  int outputPipe() const { return outputPipe_; }
+  void closeOutputPipe();
   Clock::time_point startedAt() const { return startedAt_; }
 
   // True while the program has not ended.
@@ -59,6 +70,7 @@ class ProgramRun {
   bool reap(int options);
 
   TempDir outputDir_;
+  int outputPipe_ = -1;
   pid_t pid_ = -1;
   bool reaped_ = false;
   int waitStatus_ = 0;

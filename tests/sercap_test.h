@@ -18,9 +18,10 @@ class SercapTest : public ::testing::Test {
   // Starts build/sercap in work() with XDG_CONFIG_HOME at config(), unless
   // `env` says otherwise.
   std::unique_ptr<ProgramRun> start(const std::vector<std::string>& args,
-                                    ProgramRun::Environment env = {}) {
+                                    ProgramRun::Environment env = {},
+                                    ProgramRun::Output output = ProgramRun::Output::kFile) {
     env.insert(env.begin(), {"XDG_CONFIG_HOME", config_.path()});
-    return std::make_unique<ProgramRun>(SERCAP_BINARY, args, work_.path(), env);
+    return std::make_unique<ProgramRun>(SERCAP_BINARY, args, work_.path(), env, output);
   }
 
   // Waits for the run's end and checks what holds for every run: it ended
@@ -40,9 +41,10 @@ class SercapTest : public ::testing::Test {
   // the first transmitted byte proves it. Returns the run, or nullptr after
   // a failure was recorded.
   std::unique_ptr<ProgramRun> startOnLine(PtyDevice& device, std::vector<std::string> args,
-                                          ProgramRun::Environment env = {}) {
+                                          ProgramRun::Environment env = {},
+                                          ProgramRun::Output output = ProgramRun::Output::kFile) {
     args.insert(args.begin(), device.slavePath());
-    auto run = start(args, env);
+    auto run = start(args, env, output);
     if (!awaitTransmission(device, *run)) return nullptr;
     return run;
   }

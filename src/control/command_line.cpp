@@ -65,10 +65,8 @@ bool applyValueOption(const char* option, const char* value, CaptureSettings& s,
 }
 
 bool takesValue(const char* arg) {
-  static const char* const kValueOptions[] = {"-f",  "-r",   "-t", "-me",       "-ms",
-                                              "-tx", "-ntx", "-s", "-flowctrl", "-setsignal"};
-  for (const char* option : kValueOptions) {
-    if (std::strcmp(arg, option) == 0) return true;
+  for (const OptionWord& option : kOptionWords) {
+    if (option.takesValue && std::strcmp(arg, option.word) == 0) return true;
   }
   return false;
 }

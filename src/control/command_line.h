@@ -20,6 +20,24 @@ struct ParseResult {
   bool startInSegment = true;
 };
 
+// An option word the parser knows.
+struct OptionWord {
+  const char* word;
+  bool takesValue;  // the next argument is its value, whatever it looks like
+};
+
+// Every option word the parser knows. The parser takes the value-taking ones
+// from here; the unit tests and the fuzzer check that it accepts exactly
+// these words, and the manual page and the shell completion are checked
+// against this list, so a new option cannot go undocumented.
+inline constexpr OptionWord kOptionWords[] = {
+    {"-f", true},          {"-r", true},        {"-t", true},         {"-md", false},
+    {"-mh", false},        {"-me", true},       {"-ms", true},        {"-pe", false},
+    {"-po", false},        {"-d2", false},      {"-d", false},        {"-progress", false},
+    {"-filteroff", false}, {"-nov", false},     {"-tx", true},        {"-ntx", true},
+    {"-s", true},          {"-flowctrl", true}, {"-setsignal", true},
+};
+
 // Reads a decimal number as the command line takes it: leading white space,
 // an optional sign, digits up to the first other character; no digits read
 // as 0, values beyond the signed 32-bit range are clamped to it.

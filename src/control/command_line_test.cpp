@@ -230,6 +230,31 @@ TEST(CommandLine, UsageOutcomes) {
   EXPECT_STREQ(p.settings.portName, "COM3");
 }
 
+// The option table is what the documentation is checked against: each word in
+// it must be one the parser knows, taking a value exactly when the table says.
+TEST(CommandLine, OptionTableMatchesTheParser) {
+  CommandLine line;
+  for (const OptionWord& option : kOptionWords) {
+    // Marker options are only accepted after "-mh".
+    const std::string word = option.word;
+    std::vector<std::string> before;
+    if (word == "-ms" || word == "-me") before = {"-mh"};
+    auto parse = [&](std::vector<std::string> rest) {
+      std::vector<std::string> args = before;
+      args.push_back(word);
+      args.insert(args.end(), rest.begin(), rest.end());
+      return line.parse(args).result.outcome;
+    };
+    if (option.takesValue) {
+      EXPECT_EQ(parse({}), ParseOutcome::kUsage) << word << " without its value";
+      EXPECT_EQ(parse({"-unknown"}), ParseOutcome::kRun) << word << " takes the next argument";
+    } else {
+      EXPECT_EQ(parse({}), ParseOutcome::kRun) << word << " is a flag";
+      EXPECT_EQ(parse({"-unknown"}), ParseOutcome::kUsage) << word << " leaves the next argument";
+    }
+  }
+}
+
 TEST(CommandLine, DebugOptionsLineOnlyWhenRunning) {
   CommandLine line;
   EXPECT_EQ(line.parse({"-d", "-t", "5", "COM2"}).output, ">>>options: -t 5 -f zurout.spt ");

@@ -7,6 +7,10 @@
 
 #include "serial/port_presence.h"
 
+#ifndef SERCAP_VERSION
+#error "SERCAP_VERSION must be defined by the build (from the VERSION file)"
+#endif
+
 namespace {
 
 constexpr int kHighestListedPort = 24;
@@ -14,7 +18,7 @@ constexpr int kHighestListedPort = 24;
 }  // namespace
 
 void printBannerAndPorts(std::FILE* out, const char* program, const PortEnvironment& env) {
-  std::fprintf(out, "%s version 2.1\n", program);
+  std::fprintf(out, "%s version %s\n", program, SERCAP_VERSION);
   std::fputs("use -help option to get usage\n", out);
   listPorts(out, env);
 }

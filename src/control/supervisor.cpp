@@ -30,6 +30,10 @@ constexpr milliseconds kPass{1000};
 constexpr milliseconds kTransmitStall{1000};
 // How often a waiting transmission looks for an interruption.
 constexpr milliseconds kTransmitSlice{100};
+// A transmission is skipped, not queued, while the line still holds this much
+// of earlier ones: a device that takes nothing must not make the queue grow
+// for as long as the run lasts.
+constexpr size_t kTransmitBacklog = size_t{1} << 20;
 
 // One pass's sleep: cut short only by an interruption or the worker's end.
 Wake passSleep(const CaptureState& state, Interruption& interruption) {
@@ -75,7 +79,7 @@ void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine&
     if (wake != Wake::kElapsed) return;
     if (transmissionsLeft != 0) {
       if (transmissionsLeft > 0) --transmissionsLeft;  // a negative count never runs out
-      port.write(settings.txString, txLength);
+      if (port.unsent() < kTransmitBacklog) port.write(settings.txString, txLength);
       if (!settings.useOverlapped &&
           awaitTransmission(state, port, interruption) != Wake::kElapsed) {
         return;

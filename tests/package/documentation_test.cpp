@@ -1,0 +1,124 @@
+// Checks that what ships beside the programs keeps up with them: the manual
+// pages and the bash completion name exactly the options the parsers know,
+// and the pages render without a warning.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "control/command_line.h"
+#include "sim_options.h"
+
+namespace {
+
+const std::string kSourceDir = SERCAP_SOURCE_DIR;
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  EXPECT_TRUE(in.good() || in.eof()) << "cannot read " << path;
+  return text.str();
+}
+
+// The option words named in the tags of a page's OPTIONS section: the line
+// after each ".TP". Written "\-" in the page source.
+std::set<std::string> documentedOptions(const std::string& page) {
+  static const std::regex kWord(R"((\\-)+[A-Za-z0-9]+(\\-[A-Za-z0-9]+)*)");
+  static const std::regex kRoffDash(R"(\\-)");
+  std::set<std::string> words;
+  std::istringstream lines(page);
+  bool inOptions = false;
+  bool tagLine = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(".SH", 0) == 0) {
+      inOptions = line == ".SH OPTIONS";
+      continue;
+    }
+    if (!inOptions) continue;
+    if (tagLine) {
+      for (std::sregex_iterator m(line.begin(), line.end(), kWord), end; m != end; ++m) {
+        words.insert(std::regex_replace(m->str(), kRoffDash, "-"));
+      }
+    }
+    tagLine = line == ".TP";
+  }
+  return words;
+}
+
+std::set<std::string> optionTableWords(bool onlyValueOptions) {
+  std::set<std::string> words;
+  for (const OptionWord& option : kOptionWords) {
+    if (!onlyValueOptions || option.takesValue) words.insert(option.word);
+  }
+  return words;
+}
+
+// The words of `local NAME='...'` in the completion script.
+std::set<std::string> completionList(const std::string& script, const std::string& name) {
+  const std::regex assignment("local " + name + "='([^']*)'");
+  std::smatch m;
+  EXPECT_TRUE(std::regex_search(script, m, assignment)) << name << " not found";
+  std::istringstream words(m.size() > 1 ? m[1].str() : "");
+  std::set<std::string> list;
+  for (std::string word; words >> word;) list.insert(word);
+  return list;
+}
+
+TEST(ManualPage, SercapDocumentsExactlyTheParsersOptions) {
+  const std::set<std::string> documented =
+      documentedOptions(readFile(kSourceDir + "/doc/sercap.1"));
+  EXPECT_EQ(documented, optionTableWords(false))
+      << "every option in kOptionWords needs an entry (.TP) under OPTIONS in doc/sercap.1, "
+         "and no other option may have one";
+}
+
+TEST(ManualPage, SercapSimDocumentsItsOptions) {
+  const std::set<std::string> documented =
+      documentedOptions(readFile(kSourceDir + "/doc/sercap-sim.1"));
+  // Every option in the --help text is documented...
+  static const std::regex kHelpOption(R"(^ +(--[a-z-]+))");
+  std::istringstream help(simUsage());
+  int helpOptions = 0;
+  for (std::string line; std::getline(help, line);) {
+    std::smatch m;
+    if (!std::regex_search(line, m, kHelpOption)) continue;
+    ++helpOptions;
+    EXPECT_TRUE(documented.count(m[1].str())) << m[1] << " is not in doc/sercap-sim.1";
+  }
+  EXPECT_GE(helpOptions, 10) << "the --help text no longer lists options as expected";
+  // ...and every documented option is one the simulator knows.
+  for (const std::string& word : documented) {
+    SimOptions options;
+    std::string error;
+    parseSimOptions({word}, &options, &error);
+    EXPECT_EQ(error.find("unknown argument"), std::string::npos) << word << ": " << error;
+  }
+}
+
+TEST(ManualPage, PagesRenderWithoutWarnings) {
+  for (const char* page : {"sercap.1", "sercap-sim.1"}) {
+    const std::string command = "groff -man -ww -z '" + kSourceDir + "/doc/" + page + "' 2>&1";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[512];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    EXPECT_EQ(status, 0) << page << ": " << output << "(scripts/install-deps installs groff)";
+    EXPECT_EQ(output, "") << page;
+  }
+}
+
+TEST(BashCompletion, KnowsExactlyTheParsersOptions) {
+  const std::string script = readFile(kSourceDir + "/completion/sercap");
+  EXPECT_EQ(completionList(script, "options"), optionTableWords(false));
+  EXPECT_EQ(completionList(script, "value_options"), optionTableWords(true));
+}
+
+}  // namespace
