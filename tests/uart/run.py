@@ -70,20 +70,11 @@ def run_steps(g, step_list, tally, verbose):
         r = results.Result(text, shell_status, g.trace_lines(), g.device_rx)
         problems = step.check(r)
         took = time.monotonic() - start
-        if not problems and step.pending:
-            print("ok    %2d %s (%.1f s); note: marked as a known fault (%s) but it passes" %
-                  (number, step.name, took, step.pending))
-            tally["passed"] += 1
-        elif not problems:
+        if not problems:
             print("ok    %2d %s (%.1f s)" % (number, step.name, took))
             if verbose:
                 sys.stdout.write(indent(r.summary()))
             tally["passed"] += 1
-        elif step.pending:
-            print("XFAIL %2d %s (%.1f s): expected failure, known fault not yet mended here: %s" %
-                  (number, step.name, took, step.pending))
-            sys.stdout.write(indent(problems))
-            tally["pending"].append(step.name)
         else:
             print("FAIL  %2d %s (%.1f s)" % (number, step.name, took))
             sys.stdout.write(indent(problems + ["--"] + r.summary()))
@@ -112,7 +103,7 @@ def main():
     step_list = steps.all_steps()
     if args.only:
         step_list = [s for s in step_list if any(t in s.name for t in args.only)]
-    tally = {"passed": 0, "failed": 0, "pending": []}
+    tally = {"passed": 0, "failed": 0}
     interrupted = False
     start = time.monotonic()
     try:
@@ -130,13 +121,10 @@ def main():
     except (KeyboardInterrupt, Interrupted) as e:
         print("\nuart stage interrupted (%s); the guest is stopped" % (e or "Ctrl-C"))
         interrupted = True
-    passed, pending = tally["passed"], tally["pending"]
+    passed = tally["passed"]
     # Steps that never ran count as failed.
-    failed = len(step_list) - passed - len(pending)
+    failed = len(step_list) - passed
     print("uart stage took %.1f s" % (time.monotonic() - start))
-    if pending:
-        print("expected failures (known faults, mended on another branch): " +
-              "; ".join(pending))
     print("%d passed, %d failed" % (passed, failed))
     if interrupted:
         return 130
