@@ -348,18 +348,17 @@ class Guest:
         self.console.setblocking(True)
         self.console.sendall(line.encode())
         self.console.setblocking(False)
-        begin = b"@@B%d\r\n" % number
-        end = b"@@E%d " % number
+        begin, end = "@@B%d\n" % number, "@@E%d " % number
 
         def finished():
-            i = self.console_buf.find(end)
+            i = self.console_buf.find(end.encode())
             return i >= 0 and self.console_buf.find(b"\n", i) >= 0
 
         self._pump_until(finished, seconds, "step %d" % number, feeder)
         text = self.console_buf.replace(b"\r\n", b"\n").decode("latin-1")
-        b, e = text.find(begin.decode().replace("\r", "")), text.find(end.decode())
+        b, e = text.find(begin), text.find(end)
         status = int(text[e + len(end):].split()[0])
-        return text[b + len(begin) - 1:e], status
+        return text[b + len(begin):e], status
 
     def trace_lines(self):
         """The trace lines QEMU wrote since the last call."""
