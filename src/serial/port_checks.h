@@ -8,9 +8,9 @@
 namespace serial_detail {
 
 // Before the device is opened, so that opening cannot disturb what is refused:
-// 0, the error number of a path that leads nowhere, ENOTTY when it is not a
-// character device (a regular file, a FIFO), or EBUSY when a live UUCP lock
-// holds it.
+// 0, the error number of a path that leads nowhere, ENOTTY when it is no
+// terminal device as far as can be seen without opening it (a regular file, a
+// FIFO, /dev/null), or EBUSY when a live UUCP lock holds it.
 int checkBeforeOpen(const std::string& devicePath);
 
 // On the open descriptor: 0, or EBUSY when the device is this process's own

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "serial/port_presence.h"
 #include "serial/uucp_lock.h"
 
 namespace serial_detail {
@@ -15,8 +16,9 @@ int checkBeforeOpen(const std::string& devicePath) {
   struct stat st;
   if (stat(devicePath.c_str(), &st) != 0) return errno;
   // Not opened at all: opening a FIFO would release a writer waiting for a
-  // reader. Character devices that are no terminal fail after the open.
-  if (!S_ISCHR(st.st_mode)) return ENOTTY;
+  // reader, and some other devices act on an open. A character device that
+  // the kernel's tables cannot rule out is opened and fails there if need be.
+  if (!S_ISCHR(st.st_mode) || !mayBeTerminal(devicePath, PortEnvironment{})) return ENOTTY;
   if (uucpLockHeld(devicePath, uucpLockDirs())) return EBUSY;
   return 0;
 }

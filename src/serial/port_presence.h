@@ -11,6 +11,11 @@
 // may be opened by this user, does not matter.
 bool portPresent(const std::string& device, const PortEnvironment& env);
 
+// False only when the kernel's tables can be read and show that `device` is
+// no terminal. The opening refuses such a device without opening it: opening
+// some devices has effects of its own (a watchdog starts counting down).
+bool mayBeTerminal(const std::string& device, const PortEnvironment& env);
+
 namespace serial_detail {
 
 // Whether a table in the form of /proc/tty/drivers (name, node, major, minor

@@ -49,6 +49,18 @@ bool portPresent(const std::string& device, const PortEnvironment& env) {
                                           minor(st.st_rdev));
 }
 
+bool mayBeTerminal(const std::string& device, const PortEnvironment& env) {
+  struct stat st;
+  if (stat(device.c_str(), &st) != 0) return true;  // the open will say why
+  if (!S_ISCHR(st.st_mode)) return false;
+  // Every tty driver is in the table; without it (a restricted /proc) only
+  // the open can tell.
+  const std::string drivers = fileText(env.ttyDrivers);
+  if (drivers.empty()) return true;
+  return serial_detail::ttyDriversInclude(drivers, major(st.st_rdev), minor(st.st_rdev)) ||
+         sysfsShowsTty(env.sysfsRoot, nodeName(device), st.st_rdev);
+}
+
 namespace serial_detail {
 
 bool ttyDriversInclude(const std::string& drivers, unsigned deviceMajor, unsigned deviceMinor) {

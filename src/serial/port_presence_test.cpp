@@ -125,12 +125,30 @@ TEST_F(PortPresenceTest, WhatIsNoTerminalDeviceIsAbsent) {
   }
 }
 
+TEST_F(PortPresenceTest, OnlyReadableTablesRuleOutATerminal) {
+  std::ofstream(root / "plain") << "not a tty";
+  drivers(kDrivers);
+  EXPECT_TRUE(mayBeTerminal(pty.path(), env));
+  EXPECT_FALSE(mayBeTerminal("/dev/null", env));
+  EXPECT_FALSE(mayBeTerminal((root / "plain").string(), env));
+  EXPECT_TRUE(mayBeTerminal((root / "missing").string(), env));  // the open tells
+
+  // Without the driver table a character device may be anything.
+  drivers("");
+  EXPECT_TRUE(mayBeTerminal("/dev/null", env));
+  EXPECT_FALSE(mayBeTerminal((root / "plain").string(), env));
+  env.ttyDrivers = (root / "no-such-table").string();
+  EXPECT_TRUE(mayBeTerminal("/dev/null", env));
+  EXPECT_TRUE(mayBeTerminal(pty.path(), env));
+}
+
 TEST_F(PortPresenceTest, DecidingOpensNothing) {
   drivers(kDrivers);
   int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ASSERT_GE(watch, 0);
   ASSERT_GE(inotify_add_watch(watch, pty.path().c_str(), IN_OPEN), 0);
   ASSERT_TRUE(portPresent(pty.path(), env));
+  ASSERT_TRUE(mayBeTerminal(pty.path(), env));
 
   char events[256];
   EXPECT_LT(read(watch, events, sizeof events), 0) << "the device node was opened";
