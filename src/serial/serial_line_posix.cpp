@@ -136,11 +136,15 @@ struct SerialLine::Impl {
         head = 0;
       }
       uint8_t* room = queue + head + count;
-      ssize_t n = ::read(fd, room, kQueueCapacity - head - count);
+      const size_t asked = kQueueCapacity - head - count;
+      ssize_t n = ::read(fd, room, asked);
       if (n > 0) {
         if (std::memchr(room, '\n', static_cast<size_t>(n)) != nullptr) lineFeedPending = true;
         count += static_cast<size_t>(n);
         taken += static_cast<size_t>(n);
+        // Less than asked: the driver had no more. Asking again would only
+        // cost a read that finds nothing; the next poll() tells when more came.
+        if (static_cast<size_t>(n) < asked) break;
         continue;
       }
       if (n == 0) {

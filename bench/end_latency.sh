@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# How soon sercap exits after the device's Ctrl-Z, and how soon it holds the
+# line after it starts, over many runs (bench/end_latency.py does the work).
+#
+#   bench/end_latency.sh [--runs N]     the build is build/ (or $SERCAP_BUILD_DIR)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${SERCAP_BUILD_DIR:-build}
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S . -B "$build" -G Ninja >/dev/null
+fi
+cmake --build "$build" --target sercap >/dev/null
+exec python3 bench/end_latency.py "$build/sercap" "$@"
