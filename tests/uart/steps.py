@@ -104,6 +104,14 @@ class Checks:
             self.expect(got.get(key) == value, "driver holds %s=%s %s, expected %s" %
                         (key, got.get(key), tag, value))
 
+    def driver_lines(self, tag, dtr, rts):
+        """The driver's own status line agrees on DTR and RTS."""
+        line = self.r.driver.get(tag, "")
+        flags = set(line.split()[-1].split("|")) if line else set()
+        for name, want in (("DTR", dtr), ("RTS", rts)):
+            self.expect((name in flags) == bool(want), "/proc/tty/driver/serial shows %r %s" %
+                        (line, tag))
+
     def setup_window(self):
         w = self.r.window(MARK_BEFORE, (MARK_READY, MARK_AFTER))
         self.expect(w is not None, "the trace has no probe marks (no register access?)")
@@ -164,6 +172,7 @@ def check_flow(dtr, rts, crtscts):
         c = Checks(r)
         c.status(143)
         c.probe("ready", dtr=dtr, rts=rts, crtscts=crtscts)
+        c.driver_lines("ready", dtr, rts)
         c.traced_lines(dtr, rts)
         return c.problems
 
