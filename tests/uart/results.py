@@ -7,8 +7,8 @@ import re
 
 # The probe's marks in the second UART's scratch register.
 MARK_BEFORE, MARK_READY, MARK_AFTER = 0xA1, 0xA2, 0xA3
-MCR, LCR, SCR = 4, 3, 7
-MCR_DTR, MCR_RTS, LCR_BREAK = 0x01, 0x02, 0x40
+IER, LCR, MCR, SCR = 1, 3, 4, 7
+MCR_DTR, MCR_RTS, LCR_BREAK, LCR_DLAB, IER_MSI = 0x01, 0x02, 0x40, 0x80, 0x08
 
 _WRITE = re.compile(r"^serial_write write addr 0x([0-9a-f]+) val 0x([0-9a-f]+)")
 _PARAMS = re.compile(r"^serial_update_parameters baudrate=(\d+) parity='(.)' data=(\d+) stop=(\d+)")
@@ -22,8 +22,10 @@ def trace_events(lines):
     Register offsets do not say which UART was written; the console's UART
     only writes its data and interrupt registers while the guest runs, so
     modem-control, line-control and scratch writes are the second UART's.
+    The console's interrupt-enable writes never enable modem-status
+    interrupts, so one that does is the second UART's too.
     """
-    events = []
+    events, dlab = [], False
     for line in lines:
         m = _WRITE.match(line)
         if m:
@@ -34,6 +36,9 @@ def trace_events(lines):
                 events.append(("mcr", val))
             elif addr == LCR:
                 events.append(("lcr", val))
+                dlab = bool(val & LCR_DLAB)
+            elif addr == IER and not dlab:  # with DLAB set it is the divisor's high byte
+                events.append(("ier", val))
             continue
         m = _PARAMS.match(line)
         if m:
@@ -118,6 +123,11 @@ class Result:
                 brk = new
         return changes, (dtr, rts)
 
+    def watches_cts(self, window):
+        """Whether the UART's modem-status interrupt was enabled in window:
+        the 8250 driver does so to follow CTS for RTS/CTS flow control."""
+        return any(e[0] == "ier" and e[1] & IER_MSI for e in window)
+
     def summary(self):
         """What to show when a step fails."""
         lines = ["sercap status: %s" % self.status, "sercap output: %r" % self.output]
@@ -134,6 +144,7 @@ class Result:
                                                          self.device_rx[:120]))
         w = self.window(MARK_BEFORE, (MARK_AFTER,))
         if w is not None:
+            w = [e for e in w if e[0] != "ier"]  # mostly the console's
             lines.append("trace (mcr/lcr/params, whole step): %s" % (w[:40],))
         lines += self.other[:20]
         return lines

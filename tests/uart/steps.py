@@ -174,6 +174,9 @@ def check_flow(dtr, rts, crtscts):
         c.probe("ready", dtr=dtr, rts=rts, crtscts=crtscts)
         c.driver_lines("ready", dtr, rts)
         c.traced_lines(dtr, rts)
+        cts = r.watches_cts(c.setup_window())
+        c.expect(cts == bool(crtscts), "the UART's modem-status interrupt %s" %
+                 ("enabled: CTS is followed" if cts else "never enabled: CTS is not followed"))
         return c.problems
 
     return check
