@@ -142,6 +142,8 @@ def check_rate(rate, clock=UART_CLOCK_BASE):
         # QEMU's UART runs on a fixed clock: a faster clock in the guest shows
         # as a proportionally lower rate there.
         c.traced_params(baud=rate * UART_CLOCK_BASE // clock, parity="N", stop=1)
+        # Closing puts back the settings found at open, also when ended by a signal.
+        c.probe("after", ospeed=1200, icanon=1)
         return c.problems
 
     return check
@@ -153,6 +155,7 @@ def check_refused_rate(r):
     c.expect(b"\n>>>SetCommState error : 22\n" in r.output,
              "no '>>>SetCommState error : 22' in the output")
     c.expect(r.device_rx == b"", "sercap transmitted on a line it should have refused")
+    c.probe("after", ospeed=1200, icanon=1)  # the line as it was
     return c.problems
 
 
@@ -162,6 +165,7 @@ def check_frame(parenb, parodd, cstopb, parity, stop):
         c.status(143)
         c.probe("ready", parenb=parenb, parodd=parodd, cstopb=cstopb, cs=8, ospeed=9600)
         c.traced_params(baud=9600, parity=parity, stop=stop)
+        c.probe("after", parenb=0, cstopb=0, ospeed=1200)
         return c.problems
 
     return check
@@ -172,6 +176,7 @@ def check_flow(dtr, rts, crtscts):
         c = Checks(r)
         c.status(143)
         c.probe("ready", dtr=dtr, rts=rts, crtscts=crtscts)
+        c.probe("after", crtscts=0)
         c.driver_lines("ready", dtr, rts)
         c.traced_lines(dtr, rts)
         cts = r.watches_cts(c.setup_window())
