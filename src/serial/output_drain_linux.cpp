@@ -12,7 +12,7 @@ namespace serial_detail {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = DrainWatch::Clock;
 constexpr std::chrono::milliseconds kPollInterval{10};
 
 // The UART's own transmit FIFO is not in the queue count. A driver that
@@ -26,33 +26,22 @@ bool transmitterEmpty(int fd) {
 }  // namespace
 
 void drainOutput(int fd, std::chrono::milliseconds stall, std::chrono::milliseconds limit) {
-  const auto start = Clock::now();
-  auto lastProgress = start;
-  int last = -1;
+  DrainWatch watch(Clock::now(), stall, limit);
   for (;;) {
     int queued = 0;
     if (ioctl(fd, TIOCOUTQ, &queued) != 0) return;
-    const auto now = Clock::now();
-    if (queued <= 0) {
-      // Nothing left but what the FIFO holds: a few bytes, gone within the
-      // stall unless flow control holds them.
-      if (transmitterEmpty(fd)) return;
-      if (last != 0) {
-        last = 0;
-        lastProgress = now;
-      } else if (now - lastProgress >= stall) {
+    // The UART's FIFO is asked about only once the queue is empty.
+    switch (watch.look(queued, queued <= 0 && transmitterEmpty(fd), Clock::now())) {
+      case DrainWatch::Step::kDone:
+        return;
+      case DrainWatch::Step::kDiscard:
+        (void)tcflush(fd, TCOFLUSH);
+        return;
+      case DrainWatch::Step::kLookAgain:
+        std::this_thread::sleep_for(kPollInterval);
         break;
-      }
-    } else if (last < 0 || queued < last) {
-      last = queued;
-      lastProgress = now;
-    } else if (now - lastProgress >= stall) {
-      break;
     }
-    if (now - start >= limit) break;
-    std::this_thread::sleep_for(kPollInterval);
   }
-  (void)tcflush(fd, TCOFLUSH);
 }
 
 }  // namespace serial_detail

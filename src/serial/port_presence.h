@@ -7,8 +7,9 @@
 
 #include "serial/port_names.h"
 
-// True when `device` leads to a terminal device node. Whether it is busy, or
-// may be opened by this user, does not matter.
+// True when `device` leads to a terminal device node; where the kernel's
+// table of tty drivers cannot be read, to any character device. Whether it is
+// busy, or may be opened by this user, does not matter.
 bool portPresent(const std::string& device, const PortEnvironment& env);
 
 // False only when the kernel's tables can be read and show that `device` is

@@ -41,24 +41,28 @@ bool sysfsShowsTty(const std::string& sysfsRoot, const std::string& name, dev_t 
 
 }  // namespace
 
+namespace {
+
+// Every tty driver is in the table; without it (a restricted /proc) a
+// character device may be anything, and only an open could tell.
+bool terminalNumber(const std::string& device, const struct stat& st, const PortEnvironment& env) {
+  const std::string drivers = fileText(env.ttyDrivers);
+  return drivers.empty() ||
+         serial_detail::ttyDriversInclude(drivers, major(st.st_rdev), minor(st.st_rdev)) ||
+         sysfsShowsTty(env.sysfsRoot, nodeName(device), st.st_rdev);
+}
+
+}  // namespace
+
 bool portPresent(const std::string& device, const PortEnvironment& env) {
   struct stat st;
-  if (stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-  return sysfsShowsTty(env.sysfsRoot, nodeName(device), st.st_rdev) ||
-         serial_detail::ttyDriversInclude(fileText(env.ttyDrivers), major(st.st_rdev),
-                                          minor(st.st_rdev));
+  return stat(device.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && terminalNumber(device, st, env);
 }
 
 bool mayBeTerminal(const std::string& device, const PortEnvironment& env) {
   struct stat st;
   if (stat(device.c_str(), &st) != 0) return true;  // the open will say why
-  if (!S_ISCHR(st.st_mode)) return false;
-  // Every tty driver is in the table; without it (a restricted /proc) only
-  // the open can tell.
-  const std::string drivers = fileText(env.ttyDrivers);
-  if (drivers.empty()) return true;
-  return serial_detail::ttyDriversInclude(drivers, major(st.st_rdev), minor(st.st_rdev)) ||
-         sysfsShowsTty(env.sysfsRoot, nodeName(device), st.st_rdev);
+  return S_ISCHR(st.st_mode) && terminalNumber(device, st, env);
 }
 
 namespace serial_detail {

@@ -98,7 +98,7 @@ TEST_F(PortPresenceTest, TerminalClaimedByATtyDriverIsPresent) {
 }
 
 TEST_F(PortPresenceTest, TerminalShownBySysfsUnderItsNameIsPresent) {
-  drivers("");
+  drivers("serial /dev/ttyS 4 64-111 serial\n");
   sysfsTty(ptyName, ptyNumber + "\n");
   EXPECT_TRUE(portPresent(pty.path(), env));
 
@@ -133,13 +133,17 @@ TEST_F(PortPresenceTest, OnlyReadableTablesRuleOutATerminal) {
   EXPECT_FALSE(mayBeTerminal((root / "plain").string(), env));
   EXPECT_TRUE(mayBeTerminal((root / "missing").string(), env));  // the open tells
 
-  // Without the driver table a character device may be anything.
+  // Without the driver table a character device may be anything: it may be
+  // opened, and the listing counts it.
   drivers("");
   EXPECT_TRUE(mayBeTerminal("/dev/null", env));
   EXPECT_FALSE(mayBeTerminal((root / "plain").string(), env));
   env.ttyDrivers = (root / "no-such-table").string();
   EXPECT_TRUE(mayBeTerminal("/dev/null", env));
   EXPECT_TRUE(mayBeTerminal(pty.path(), env));
+  EXPECT_TRUE(portPresent("/dev/null", env));
+  EXPECT_FALSE(portPresent((root / "plain").string(), env));
+  EXPECT_FALSE(portPresent((root / "missing").string(), env));
 }
 
 TEST_F(PortPresenceTest, DecidingOpensNothing) {
