@@ -79,17 +79,6 @@ INSTANTIATE_TEST_SUITE_P(
                         "cap.spt"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(PortTest, FileThatIsNoSerialLineCannotBeEmptied) {
-  SKIP_UNDER_WINE("ports are COM names on Windows; a file cannot be named as one");
-  { std::ofstream(work().file("plain")) << "not a tty"; }
-  auto run = start({work().file("plain"), "-f", "out.spt"});
-  ProgramResult result = finish(*run);
-
-  EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(result.out, "\n>>>PurgeComm error : 25\n\ndefault is " + work().file("plain") +
-                            " -t 20 -f out.spt -r 9600 , no parity(0), 1 stopBit(0)\n\n");
-}
-
 TEST_F(PortTest, RefusedRateEndsTheRun) {
   SKIP_UNDER_WINE("Wine accepts any rate, 0 too");
   PtyDevice device;

@@ -1,11 +1,11 @@
-// The port listing: COM1 to COM24, each probed by an open that changes
-// nothing on the line (port_probe.h). A port that another process holds, or
-// that we may not open, still exists and is listed.
+// The port listing. Presence is decided without opening the port, so listing
+// never touches a line; a port that another process holds, or that we may not
+// open, still exists and is listed.
 #include "control/port_listing.h"
 
 #include <string>
 
-#include "control/port_probe.h"
+#include "serial/port_presence.h"
 
 #ifndef SERCAP_VERSION
 #error "SERCAP_VERSION must be defined by the build (from the VERSION file)"
@@ -29,6 +29,6 @@ void listPorts(std::FILE* out, const PortEnvironment& env) {
     std::string name = "COM" + std::to_string(n);
     std::string device;
     if (resolvePort(name.c_str(), env, &device) != 0) continue;
-    if (portPresent(device)) std::fprintf(out, "%s\n \n", name.c_str());
+    if (portPresent(device, env)) std::fprintf(out, "%s\n \n", name.c_str());
   }
 }

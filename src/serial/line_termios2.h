@@ -24,4 +24,20 @@ int setRawLine(int fd, const RawLineMode& mode);
 // The rates the driver holds now. 0 or an error number.
 int getLineRates(int fd, uint32_t* inputRate, uint32_t* outputRate);
 
+// Reads the rates back after setRawLine(): 0 when the driver took `requested`,
+// EINVAL when it kept another rate (see rateTaken()), or the error number of
+// the read-back.
+int confirmLineRate(int fd, int32_t requested);
+
+// Everything the driver holds for the line (flags, control characters, exact
+// rates), as opaque bytes, so that it can be put back as it was found.
+struct SavedLine {
+  alignas(8) unsigned char bytes[64];
+};
+
+// 0, or the error number: ENOTTY for anything that is not a terminal.
+int saveLine(int fd, SavedLine* saved);
+// Puts the saved settings back at once. 0 or an error number.
+int restoreLine(int fd, const SavedLine& saved);
+
 }  // namespace serial_detail

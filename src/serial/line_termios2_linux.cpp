@@ -3,7 +3,9 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include <cstring>
 
+#include "serial/line_rate_check.h"
 #include "serial/line_termios2.h"
 
 #ifndef __linux__
@@ -49,6 +51,29 @@ int getLineRates(int fd, uint32_t* inputRate, uint32_t* outputRate) {
   *inputRate = t.c_ispeed;
   *outputRate = t.c_ospeed;
   return 0;
+}
+
+int confirmLineRate(int fd, int32_t requested) {
+  uint32_t inputRate = 0;
+  uint32_t outputRate = 0;
+  int err = getLineRates(fd, &inputRate, &outputRate);
+  if (err != 0) return err;
+  return rateTaken(requested, inputRate, outputRate) ? 0 : EINVAL;
+}
+
+static_assert(sizeof(struct termios2) <= sizeof(SavedLine::bytes));
+
+int saveLine(int fd, SavedLine* saved) {
+  struct termios2 t;
+  if (ioctl(fd, TCGETS2, &t) != 0) return errno;
+  std::memcpy(saved->bytes, &t, sizeof t);
+  return 0;
+}
+
+int restoreLine(int fd, const SavedLine& saved) {
+  struct termios2 t;
+  std::memcpy(&t, saved.bytes, sizeof t);
+  return ioctl(fd, TCSETS2, &t) == 0 ? 0 : errno;
 }
 
 }  // namespace serial_detail

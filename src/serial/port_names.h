@@ -7,9 +7,10 @@
 // Where ports live on this machine. Tests point the roots at fake trees.
 // Windows knows its COM ports itself and uses none of this.
 struct PortEnvironment {
-  std::string mapDir;                         // folder of COMn -> device links
-  std::string sysfsRoot = "/sys/class/tty";  // serial devices present
-  std::string devRoot = "/dev";               // where their device nodes are
+  std::string mapDir;                            // folder of COMn -> device links
+  std::string sysfsRoot = "/sys/class/tty";      // serial devices present
+  std::string devRoot = "/dev";                  // where their device nodes are
+  std::string ttyDrivers = "/proc/tty/drivers";  // device numbers of every tty driver
 
   // The port map from XDG_CONFIG_HOME (or HOME/.config) and the real roots.
   static PortEnvironment fromProcess();

@@ -1,10 +1,12 @@
 #include "serial/port_opening.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "serial/line_termios2.h"
@@ -58,6 +60,29 @@ TEST_F(PortOpeningTest, MissingPortsFailWithErrorTwo) {
     settings.logLevel = 2;
     EXPECT_EQ(open(settings), 1) << c.port;
     EXPECT_EQ(output, c.message);
+    EXPECT_FALSE(line.isOpen());
+  }
+}
+
+TEST_F(PortOpeningTest, WhatIsNoTerminalFailsWithErrorTwentyFive) {
+  std::ofstream(root / "plain") << "text";
+  ASSERT_EQ(mkfifo((root / "fifo").c_str(), 0600), 0);
+  fs::create_symlink("/dev/null", root / "map" / "COM4");
+  const struct {
+    std::string port;
+    std::string shown;
+  } cases[] = {
+      {(root / "plain").string(), (root / "plain").string()},
+      {(root / "fifo").string(), (root / "fifo").string()},
+      {"/dev/null", "/dev/null"},
+      {"COM4", "COM4"},
+  };
+  for (const auto& c : cases) {
+    CaptureSettings settings;
+    settings.portName = c.port.c_str();
+    settings.logLevel = 2;
+    EXPECT_EQ(open(settings), 1) << c.port;
+    EXPECT_EQ(output, "\n>>>open com " + c.shown + " error : 25\n");
     EXPECT_FALSE(line.isOpen());
   }
 }

@@ -29,8 +29,10 @@ class SerialLine {
   SerialLine& operator=(const SerialLine&) = delete;
 
   // Opens an existing device for this process alone. Returns 0, or the error
-  // number: EBUSY (16) on POSIX, ERROR_ACCESS_DENIED (5) on Windows, when
-  // another process holds the port.
+  // number: ENOTTY (25) when it is no terminal, EBUSY (16) when another
+  // process holds the port (flock, exclusive mode, a live UUCP lock) or it is
+  // this process's controlling terminal; on Windows ERROR_ACCESS_DENIED (5)
+  // when another process holds the port.
   int open(const std::string& devicePath);
   bool isOpen() const;
 
@@ -38,7 +40,8 @@ class SerialLine {
   int purge();
 
   // Raw 8-bit line at the exact rate, parity and stop bits, DTR/RTS as the
-  // flow control says. 0 or the driver's error number.
+  // flow control says. 0 or the driver's error number; EINVAL also when the
+  // rate read back shows that the driver kept another one.
   int applySettings(const LineSettings& settings);
 
   // Steps of the opening that only some platforms have; elsewhere they do
@@ -85,6 +88,7 @@ class SerialLine {
   // Wakes a waiting worker; it returns kStopped from now on. Thread-safe.
   void requestStop();
 
+  // Puts back the settings the line had at open() and lets it go.
   void close();
 
  private:

@@ -24,6 +24,8 @@
 #include <string>
 
 #include "serial/line_termios2.h"
+#include "serial/output_drain.h"
+#include "serial/port_checks.h"
 #include "serial/serial_line.h"
 
 namespace {
@@ -50,6 +52,9 @@ int modemLines(int fd, unsigned long request, int lines) {
 }  // namespace
 
 struct SerialLine::Impl {
+  // The line's settings as open() found them; close() puts them back.
+  serial_detail::SavedLine found{};
+
   // Set by open() and close() alone; both threads only use them.
   int fd = -1;
   int wakeRead = -1;   // watched by the worker's poll()
@@ -187,19 +192,28 @@ SerialLine::~SerialLine() {
 int SerialLine::open(const std::string& devicePath) {
   close();
   Impl& m = *impl_;
+  int err = serial_detail::checkBeforeOpen(devicePath);
+  if (err != 0) return err;
   int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
-  // TIOCEXCL keeps out later opens by other programs (not by root, and not
-  // every driver honours it); the lock covers the rest among cooperating ones.
-  (void)ioctl(fd, TIOCEXCL);
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    int err = (errno == EWOULDBLOCK) ? EBUSY : errno;
+  // Reading the settings also proves the device a terminal (ENOTTY if not).
+  err = serial_detail::saveLine(fd, &m.found);
+  if (err == 0) err = serial_detail::checkAfterOpen(fd);
+  if (err == 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    err = (errno == EWOULDBLOCK) ? EBUSY : errno;
+  }
+  if (err != 0) {
     ::close(fd);
     return err;
   }
+  // TIOCEXCL keeps out later opens by other programs (not by root, and not
+  // every driver honours it); the lock covers the rest among cooperating ones.
+  // Only once the lock is ours, so that a refused open leaves the holder's
+  // line as it was.
+  (void)ioctl(fd, TIOCEXCL);
   int wake[2];
   if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-    int err = errno;
+    err = errno;
     (void)ioctl(fd, TIOCNXCL);
     ::close(fd);
     return err;
@@ -233,6 +247,9 @@ int SerialLine::applySettings(const LineSettings& settings) {
   mode.stopBitCode = settings.stopBitCode;
   mode.hardwareHandshake = settings.flowControl == 2;
   int err = serial_detail::setRawLine(m.fd, mode);
+  // Some drivers answer a rate they cannot make with success and keep their
+  // old one: only the rate read back tells.
+  if (err == 0) err = serial_detail::confirmLineRate(m.fd, mode.rate);
   if (err != 0) return err;
 
   if (settings.flowControl == 0) {
@@ -396,6 +413,11 @@ void SerialLine::requestStop() {
 void SerialLine::close() {
   Impl& m = *impl_;
   if (m.fd >= 0) {
+    // Put the line back as it was found, as terminal programs do, so that a
+    // port chosen by mistake is not left raw. What is still queued for output
+    // goes out first under the settings it was sent with.
+    serial_detail::drainOutput(m.fd);
+    (void)serial_detail::restoreLine(m.fd, m.found);
     // Leave the tty openable for the next program; the lock goes with the fd.
     (void)ioctl(m.fd, TIOCNXCL);
   }
