@@ -35,11 +35,13 @@ class SercapTest : public ::testing::Test {
   // The port argument that reaches the device: its path on Linux; under Wine
   // a COM name linked to it, numbered from 100 up (far above the ports Wine
   // gives the machine's own serial devices) by the pseudo-terminal's number.
-  std::string port(const PtyDevice& device) {
-    if (!underWine()) return device.slavePath();
-    auto found = winePorts_.find(device.slavePath());
+  std::string port(const PtyDevice& device) { return portFor(device.slavePath()); }
+
+  // The same for a pseudo-terminal that another process holds (sercap-sim).
+  std::string portFor(const std::string& path) {
+    if (!underWine()) return path;
+    auto found = winePorts_.find(path);
     if (found == winePorts_.end()) {
-      const std::string& path = device.slavePath();
       const int number = 100 + std::stoi(path.substr(path.find_last_of('/') + 1));
       if (!linkWinePort(number, path)) throw std::runtime_error("cannot link COM" + path);
       found = winePorts_.emplace(path, number).first;
