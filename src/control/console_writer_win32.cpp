@@ -3,13 +3,20 @@
 // small pump thread reads and hands on. Standard output is written with
 // WriteFile in text-mode line ends: every line feed goes out as carriage
 // return and line feed, as a Windows console program's output does.
+//
+// An unbuffered stream would cost a pipe write per character here (this C
+// library's formatted printing puts characters one by one), so an
+// interactive stream is buffered too, and a flusher thread hands its text on
+// every few milliseconds: at once for whoever watches the console.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,8 +30,25 @@ constexpr unsigned kPipeSize = 1u << 20;
 // A console window takes at most this much in one write on older systems.
 constexpr DWORD kConsoleChunk = 16 * 1024;
 
+// How often an interactive stream's buffer is handed on.
+constexpr DWORD kFlushMillis = 15;
+
+// The threads that serve one stream.
+struct StreamThreads {
+  std::thread pump;
+  std::thread flusher;  // interactive streams only
+  std::shared_ptr<std::atomic<bool>> closing;
+};
+
 std::mutex pumpsMutex;
-std::map<std::FILE*, std::thread> pumps;
+std::map<std::FILE*, StreamThreads> pumps;
+
+void flushEvery(std::FILE* stream, std::shared_ptr<std::atomic<bool>> closing) {
+  while (!closing->load()) {
+    Sleep(kFlushMillis);
+    std::fflush(stream);
+  }
+}
 
 void pump(int readEnd, void* context, void (*put)(void*, const char*, size_t)) {
   char buffer[16 * 1024];
@@ -61,29 +85,33 @@ std::FILE* openCallbackStream(void* context, void (*put)(void*, const char*, siz
     _close(ends[1]);
     return nullptr;
   }
-  if (interactive) {
-    std::setvbuf(stream, nullptr, _IONBF, 0);
-  } else {
-    std::setvbuf(stream, nullptr, _IOFBF, 1 << 16);
-  }
+  std::setvbuf(stream, nullptr, _IOFBF, 1 << 16);
+  StreamThreads threads;
+  threads.closing = std::make_shared<std::atomic<bool>>(false);
+  threads.pump = std::thread(pump, ends[0], context, put);
+  if (interactive) threads.flusher = std::thread(flushEvery, stream, threads.closing);
   std::lock_guard<std::mutex> lock(pumpsMutex);
-  pumps.emplace(stream, std::thread(pump, ends[0], context, put));
+  pumps.emplace(stream, std::move(threads));
   return stream;
 }
 
 void closeCallbackStream(std::FILE* stream) {
-  std::thread pumping;
+  StreamThreads threads;
   {
     std::lock_guard<std::mutex> lock(pumpsMutex);
     auto found = pumps.find(stream);
     if (found != pumps.end()) {
-      pumping = std::move(found->second);
+      threads = std::move(found->second);
       pumps.erase(found);
     }
   }
+  if (threads.flusher.joinable()) {
+    threads.closing->store(true);
+    threads.flusher.join();
+  }
   // Closing the write end ends the pump once it has handed everything on.
   std::fclose(stream);
-  if (pumping.joinable()) pumping.join();
+  if (threads.pump.joinable()) threads.pump.join();
 }
 
 ConsoleSink standardOutputSink() {

@@ -1,0 +1,104 @@
+#include "control/console_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A console that records what it is given; it can be made to stop taking
+// text until released.
+class RecordingConsole {
+ public:
+  ConsoleSink sink(bool interactive) {
+    ConsoleSink s;
+    s.interactive = interactive;
+    s.write = [this](const char* text, size_t length) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return !held_; });
+      taken_.append(text, length);
+      return true;
+    };
+    return s;
+  }
+  void hold() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_ = true;
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_ = false;
+    changed_.notify_all();
+  }
+  std::string taken() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return taken_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool held_ = false;
+  std::string taken_;
+};
+
+// Everything printed before finish() reaches the console, in each thread's
+// order, for a buffered and for an interactive console: the platform's
+// stream hands on its last text before it closes.
+TEST(ConsoleWriter, HandsOnEverythingPrintedBeforeFinish) {
+  for (bool interactive : {false, true}) {
+    RecordingConsole console;
+    std::string expected[2];
+    {
+      ConsoleWriter writer(console.sink(interactive));
+      std::vector<std::thread> printers;
+      for (int t = 0; t < 2; ++t) {
+        for (int i = 0; i < 2000; ++i) {
+          expected[t] += "thread " + std::to_string(t) + " line " + std::to_string(i) + "\n";
+        }
+        printers.emplace_back([&writer, t] {
+          for (int i = 0; i < 2000; ++i) {
+            std::fprintf(writer.stream(), "thread %d line %d\n", t, i);
+          }
+        });
+      }
+      for (std::thread& p : printers) p.join();
+      writer.finish(std::chrono::seconds(30));
+    }
+    const std::string taken = console.taken();
+    EXPECT_EQ(taken.size(), expected[0].size() + expected[1].size()) << interactive;
+    for (int t = 0; t < 2; ++t) {
+      // The thread's lines, in order, with the other thread's in between.
+      std::string own;
+      const std::string mark = "thread " + std::to_string(t) + " ";
+      for (size_t at = taken.find(mark); at != std::string::npos; at = taken.find(mark, at + 1)) {
+        own += taken.substr(at, taken.find('\n', at) + 1 - at);
+      }
+      EXPECT_EQ(own, expected[t]) << "thread " << t << ", interactive " << interactive;
+    }
+  }
+}
+
+// A console that takes nothing never holds up the printing, and finish()
+// gives up on it: what does not fit is dropped and counted.
+TEST(ConsoleWriter, ConsoleThatTakesNothingHoldsNothingUp) {
+  RecordingConsole console;
+  console.hold();
+  {
+    ConsoleWriter writer(console.sink(true));
+    const std::string line(1000, 'x');
+    for (size_t i = 0; i < 3 * ConsoleWriter::kCapacity / line.size(); ++i) {
+      std::fprintf(writer.stream(), "%s\n", line.c_str());
+    }
+    writer.finish(std::chrono::milliseconds(100));
+    EXPECT_GT(writer.dropped(), 0u);
+  }
+  // The abandoned writer thread may now end.
+  console.release();
+}
+
+}  // namespace
