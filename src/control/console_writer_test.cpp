@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -11,39 +12,43 @@
 namespace {
 
 // A console that records what it is given; it can be made to stop taking
-// text until released.
+// text until released. Its state is shared with the sink, so a writer thread
+// left behind in a write outlives the test safely.
 class RecordingConsole {
  public:
   ConsoleSink sink(bool interactive) {
     ConsoleSink s;
     s.interactive = interactive;
-    s.write = [this](const char* text, size_t length) {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] { return !held_; });
-      taken_.append(text, length);
+    s.write = [state = state_](const char* text, size_t length) {
+      std::unique_lock<std::mutex> lock(state->mutex);
+      state->changed.wait(lock, [&] { return !state->held; });
+      state->taken.append(text, length);
       return true;
     };
     return s;
   }
   void hold() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    held_ = true;
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->held = true;
   }
   void release() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    held_ = false;
-    changed_.notify_all();
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->held = false;
+    state_->changed.notify_all();
   }
   std::string taken() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return taken_;
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->taken;
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool held_ = false;
-  std::string taken_;
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+    std::string taken;
+  };
+  std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 // Everything printed before finish() reaches the console, in each thread's
