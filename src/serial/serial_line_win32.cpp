@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/line_dcb_win32.h"
 #include "serial/serial_line.h"
 
 namespace {
@@ -261,41 +262,7 @@ int SerialLine::purge() {
 int SerialLine::applySettings(const LineSettings& settings) {
   Impl& m = *impl_;
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
-  DCB dcb;
-  std::memset(&dcb, 0, sizeof dcb);
-  dcb.DCBlength = sizeof dcb;
-  dcb.BaudRate = static_cast<DWORD>(settings.baudRate);
-  dcb.fBinary = 1;
-  dcb.fParity = 0;
-  dcb.fOutxCtsFlow = 0;
-  dcb.fOutxDsrFlow = 0;
-  if (settings.flowControl == 0) {
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
-  } else if (settings.flowControl == 2) {
-    dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
-    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-  } else {
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-  }
-  dcb.fDsrSensitivity = 0;
-  dcb.fTXContinueOnXoff = 1;
-  dcb.fOutX = 0;
-  dcb.fInX = 0;
-  dcb.fErrorChar = 0;
-  dcb.fNull = 0;
-  dcb.fAbortOnError = 0;
-  dcb.XonLim = 0;
-  dcb.XoffLim = 0;
-  dcb.ByteSize = 8;
-  dcb.Parity = settings.parityCode;
-  dcb.StopBits = settings.stopBitCode;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
-  dcb.ErrorChar = 0;
-  dcb.EofChar = 0;
-  dcb.EvtChar = 0x0A;
+  DCB dcb = lineControlBlock(settings);
   return SetCommState(m.h, &dcb) ? 0 : errorNumber(lastError());
 }
 

@@ -1,0 +1,46 @@
+#include "serial/line_dcb_win32.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct DcbCase {
+  const char* name;
+  LineSettings settings;
+  DWORD dtr;
+  DWORD rts;
+};
+
+TEST(LineControlBlock, FollowsTheSettingsAndFixesEverythingElse) {
+  const DcbCase cases[] = {
+      {"defaults", {9600, 0, 0, 1}, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE},
+      {"flow 0", {115200, 2, 2, 0}, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE},
+      {"flow 2", {300, 1, 0, 2}, DTR_CONTROL_HANDSHAKE, RTS_CONTROL_HANDSHAKE},
+      {"flow 7", {31250, 0, 2, 7}, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE},
+  };
+  for (const DcbCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const DCB dcb = lineControlBlock(c.settings);
+    EXPECT_EQ(dcb.DCBlength, 28u);
+    EXPECT_EQ(dcb.BaudRate, static_cast<DWORD>(c.settings.baudRate));
+    EXPECT_EQ(dcb.Parity, c.settings.parityCode);
+    EXPECT_EQ(dcb.StopBits, c.settings.stopBitCode);
+    EXPECT_EQ(dcb.fDtrControl, c.dtr);
+    EXPECT_EQ(dcb.fRtsControl, c.rts);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.fBinary, 1u);
+    EXPECT_EQ(dcb.fTXContinueOnXoff, 1u);
+    EXPECT_EQ(dcb.fParity | dcb.fOutxCtsFlow | dcb.fOutxDsrFlow | dcb.fDsrSensitivity | dcb.fOutX |
+                  dcb.fInX | dcb.fErrorChar | dcb.fNull | dcb.fAbortOnError,
+              0u);
+    EXPECT_EQ(dcb.XonLim, 0);
+    EXPECT_EQ(dcb.XoffLim, 0);
+    EXPECT_EQ(dcb.XonChar, 0x11);
+    EXPECT_EQ(dcb.XoffChar, 0x13);
+    EXPECT_EQ(dcb.ErrorChar, 0);
+    EXPECT_EQ(dcb.EofChar, 0);
+    EXPECT_EQ(dcb.EvtChar, 0x0A);
+  }
+}
+
+}  // namespace
