@@ -23,6 +23,7 @@
 #include <mutex>
 #include <string>
 
+#include "serial/input_queue.h"
 #include "serial/line_termios2.h"
 #include "serial/output_drain.h"
 #include "serial/port_checks.h"
@@ -63,12 +64,9 @@ struct SerialLine::Impl {
   // Raised by the supervisor, read by the worker.
   std::atomic<bool> stopRequested{false};
 
-  // The worker's alone. The input queue: bytes [head, head + count) of queue.
-  uint8_t queue[kQueueCapacity];
-  size_t head = 0;
-  size_t count = 0;
-  bool lineFeedPending = false;  // a line feed entered since the last wait returned
-  int lineError = 0;             // the line failed; reported after a pending line feed
+  // The worker's alone.
+  InputQueue queue;
+  int lineError = 0;  // the line failed; reported after a pending line feed
 
   // Text to send: bytes [outSent, size) of out. Both threads, under outMutex;
   // outLeft mirrors the count for readers that take no lock.
@@ -118,29 +116,18 @@ struct SerialLine::Impl {
     }
   }
 
-  void clearQueue() {
-    head = 0;
-    count = 0;
-    lineFeedPending = false;
-  }
-
   // Reads what the device holds into the queue until it has nothing more or
   // the queue is full. Returns the bytes taken in; *end is 0, kReadGaveNothing,
   // or the error number of a failed read.
   size_t takeIn(int* end) {
     size_t taken = 0;
     *end = 0;
-    while (count < kQueueCapacity) {
-      if (head + count == kQueueCapacity) {
-        std::memmove(queue, queue + head, count);
-        head = 0;
-      }
-      uint8_t* room = queue + head + count;
-      const size_t asked = kQueueCapacity - head - count;
+    while (!queue.full()) {
+      size_t asked;
+      uint8_t* room = queue.room(&asked);
       ssize_t n = ::read(fd, room, asked);
       if (n > 0) {
-        if (std::memchr(room, '\n', static_cast<size_t>(n)) != nullptr) lineFeedPending = true;
-        count += static_cast<size_t>(n);
+        queue.commit(static_cast<size_t>(n));
         taken += static_cast<size_t>(n);
         // Less than asked: the driver had no more. Asking again would only
         // cost a read that finds nothing; the next poll() tells when more came.
@@ -222,7 +209,7 @@ int SerialLine::open(const std::string& devicePath) {
   m.wakeRead = wake[0];
   m.wakeWrite = wake[1];
   m.stopRequested.store(false);
-  m.clearQueue();
+  m.queue.clear();
   m.lineError = 0;
   return 0;
 }
@@ -234,7 +221,7 @@ bool SerialLine::isOpen() const {
 int SerialLine::purge() {
   Impl& m = *impl_;
   if (m.fd < 0) return EBADF;
-  m.clearQueue();
+  m.queue.clear();
   return tcflush(m.fd, TCIOFLUSH) == 0 ? 0 : errno;
 }
 
@@ -285,12 +272,7 @@ int SerialLine::waitForLineEvent() {
   for (;;) {
     if (m.stopRequested.load(std::memory_order_acquire)) return kStopped;
     if (m.fd < 0) return EBADF;
-    // A full queue counts as a line event: the worker empties it, so no byte is
-    // ever dropped here for want of room.
-    if (m.lineFeedPending || m.count == kQueueCapacity) {
-      m.lineFeedPending = false;
-      return 0;
-    }
+    if (m.queue.takeLineEvent()) return 0;
     // Only now, so that lines taken in before the failure are delivered first.
     if (m.lineError != 0) return m.lineError;
 
@@ -315,26 +297,19 @@ int SerialLine::waitForLineEvent() {
 int SerialLine::queueCount(size_t* count) {
   Impl& m = *impl_;
   if (m.fd < 0) {
-    *count = m.count;
+    *count = m.queue.size();
     return EBADF;
   }
   // A failure seen here waits for the next wait, behind any pending line.
   int end;
   size_t taken = m.takeIn(&end);
   m.noteTakeIn(taken, end, 0);
-  *count = m.count;
+  *count = m.queue.size();
   return 0;
 }
 
 size_t SerialLine::read(uint8_t* buffer, size_t max) {
-  Impl& m = *impl_;
-  size_t n = max < m.count ? max : m.count;
-  if (n == 0) return 0;
-  std::memcpy(buffer, m.queue + m.head, n);
-  m.head += n;
-  m.count -= n;
-  if (m.count == 0) m.head = 0;
-  return n;
+  return impl_->queue.take(buffer, max);
 }
 
 int SerialLine::status() const {
@@ -425,6 +400,6 @@ void SerialLine::close() {
   closeFd(&m.wakeRead);
   closeFd(&m.wakeWrite);
   m.dropOutput();
-  m.clearQueue();
+  m.queue.clear();
   m.lineError = 0;
 }

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/input_queue.h"
 #include "serial/line_dcb_win32.h"
 #include "serial/serial_line.h"
 
@@ -92,12 +93,9 @@ struct SerialLine::Impl {
 
   std::atomic<bool> stopRequested{false};
 
-  // The worker's alone. The input queue: bytes [head, head + count) of queue.
-  uint8_t queue[kQueueCapacity];
-  size_t head = 0;
-  size_t count = 0;
-  bool lineFeedPending = false;  // a line feed entered since the last wait returned
-  int lineError = 0;             // the line failed; reported after a pending line feed
+  // The worker's alone.
+  InputQueue queue;
+  int lineError = 0;  // the line failed; reported after a pending line feed
   bool readPending = false;
 
   // The supervisor's, under outMutex: transmissions in flight, oldest first,
@@ -109,25 +107,9 @@ struct SerialLine::Impl {
 
   bool isOpen() const { return h != INVALID_HANDLE_VALUE; }
 
-  void clearQueue() {
-    head = 0;
-    count = 0;
-    lineFeedPending = false;
-  }
-
   // Moves `n` bytes of a completed read into the queue, which has room for
   // them: a read never asks for more than the queue can take.
-  void absorb(DWORD n) {
-    if (n == 0) return;
-    if (head + count + n > kQueueCapacity) {
-      std::memmove(queue, queue + head, count);
-      head = 0;
-    }
-    uint8_t* room = queue + head + count;
-    std::memcpy(room, readRequest->buffer, n);
-    if (std::memchr(room, '\n', n) != nullptr) lineFeedPending = true;
-    count += n;
-  }
+  void absorb(DWORD n) { queue.append(readRequest->buffer, n); }
 
   // The line failed, unless the failure is our own cancellation or a read
   // time-out (Wine reports one as a failure; it only means "no more bytes").
@@ -165,7 +147,7 @@ struct SerialLine::Impl {
     COMSTAT comStat;
     size_t wanted = 1;
     if (ClearCommError(h, &errors, &comStat) && comStat.cbInQue > 0) wanted = comStat.cbInQue;
-    const size_t room = kQueueCapacity - count;
+    const size_t room = InputQueue::kCapacity - queue.size();
     if (wanted > room) wanted = room;
     if (wanted > kReadChunk) wanted = kReadChunk;
     OVERLAPPED& o = readRequest->overlapped;
@@ -192,7 +174,7 @@ struct SerialLine::Impl {
   void takeIn() {
     for (;;) {
       if (!collectRead()) return;
-      if (lineError != 0 || count == kQueueCapacity || stopRequested.load()) return;
+      if (lineError != 0 || queue.full() || stopRequested.load()) return;
       if (startRead() == 0) return;
     }
   }
@@ -241,7 +223,7 @@ int SerialLine::open(const std::string& devicePath) {
   m.stopEvent = stop;
   m.readRequest = new ReadRequest();
   m.stopRequested.store(false);
-  m.clearQueue();
+  m.queue.clear();
   m.lineError = 0;
   m.readPending = false;
   return 0;
@@ -254,7 +236,7 @@ bool SerialLine::isOpen() const {
 int SerialLine::purge() {
   Impl& m = *impl_;
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
-  m.clearQueue();
+  m.queue.clear();
   const DWORD all = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
   return PurgeComm(m.h, all) ? 0 : errorNumber(lastError());
 }
@@ -314,17 +296,12 @@ int SerialLine::waitForLineEvent() {
   for (;;) {
     if (m.stopRequested.load(std::memory_order_acquire)) return kStopped;
     if (!m.isOpen() || m.readRequest->overlapped.hEvent == nullptr) return ERROR_INVALID_HANDLE;
-    // A full queue counts as a line event: the worker empties it, so no byte is
-    // ever dropped here for want of room.
-    if (m.lineFeedPending || m.count == kQueueCapacity) {
-      m.lineFeedPending = false;
-      return 0;
-    }
+    if (m.queue.takeLineEvent()) return 0;
     // Only now, so that lines taken in before the failure are delivered first.
     if (m.lineError != 0) return m.lineError;
 
     m.takeIn();
-    if (m.lineFeedPending || m.count == kQueueCapacity || m.lineError != 0) continue;
+    if (m.queue.lineEventPending() || m.lineError != 0) continue;
     if (!m.readPending) {
       // A read that ended at once without bytes (timed out): try again soon,
       // without spinning.
@@ -341,24 +318,17 @@ int SerialLine::waitForLineEvent() {
 int SerialLine::queueCount(size_t* count) {
   Impl& m = *impl_;
   if (!m.isOpen()) {
-    *count = m.count;
+    *count = m.queue.size();
     return ERROR_INVALID_HANDLE;
   }
   // A failure seen here waits for the next wait, behind any pending line.
   m.takeIn();
-  *count = m.count;
+  *count = m.queue.size();
   return 0;
 }
 
 size_t SerialLine::read(uint8_t* buffer, size_t max) {
-  Impl& m = *impl_;
-  size_t n = max < m.count ? max : m.count;
-  if (n == 0) return 0;
-  std::memcpy(buffer, m.queue + m.head, n);
-  m.head += n;
-  m.count -= n;
-  if (m.count == 0) m.head = 0;
-  return n;
+  return impl_->queue.take(buffer, max);
 }
 
 int SerialLine::status() const {
@@ -468,6 +438,6 @@ void SerialLine::close() {
   }
   closeEvent(&m.stopEvent);
   m.readPending = false;
-  m.clearQueue();
+  m.queue.clear();
   m.lineError = 0;
 }
