@@ -203,7 +203,7 @@ class OutsideScan {
 
 }  // namespace
 
-ByteFilter::ByteFilter(const CaptureSettings& settings, FilterState& state, CaptureFile& file,
+ByteFilter::ByteFilter(const FilterSettings& settings, FilterState& state, CaptureFile& file,
                        std::FILE* console)
     : settings_(settings), state_(state), file_(file), console_(console) {
   for (int b = 0; b < 256; ++b) {

@@ -10,7 +10,15 @@
 #include <cstdio>
 
 #include "capture/capture_file.h"
-#include "control/capture_settings.h"
+
+// What the command line decides about filtering.
+struct FilterSettings {
+  uint8_t beginMarker = 0;  // 0: no begin marker
+  uint8_t endMarker = 0;    // 0: no end marker
+  bool filterOff = false;   // keep non-text bytes too
+  bool showRejected = false;
+  int logLevel = 0;  // 0 quiet, 1 and 2 echo every byte
+};
 
 // The filter's state; it carries across reads, so a segment or a partial
 // end phrase may span two of them. Touched by the capture worker alone.
@@ -29,7 +37,7 @@ class ByteFilter {
   static constexpr int kEndPhraseLength = 7;
 
   // Console echoes and messages go to `console`.
-  ByteFilter(const CaptureSettings& settings, FilterState& state, CaptureFile& file,
+  ByteFilter(const FilterSettings& settings, FilterState& state, CaptureFile& file,
              std::FILE* console);
 
   // Filters one byte.
@@ -55,7 +63,7 @@ class ByteFilter {
   template <bool kAnySettings>
   FilterVerdict filterQuiet(const uint8_t* data, size_t length);
 
-  const CaptureSettings& settings_;
+  const FilterSettings settings_;
   FilterState& state_;
   CaptureFile& file_;
   std::FILE* console_;
