@@ -152,7 +152,7 @@ int runProgram(int argc, char** argv, std::FILE* console, Interruption& interrup
   ParseResult parsed = parseCommandLine(argc, argv, settings, console);
   switch (parsed.outcome) {
     case ParseOutcome::kListPorts:
-      printBannerAndPorts(console, argc > 0 ? argv[0] : "sercap", PortEnvironment::fromProcess());
+      printBannerAndPorts(console, argc > 0 ? argv[0] : "sercap", processPortEnvironment());
       return 0;
     case ParseOutcome::kUsage:
       printUsage(console, argv[0], settings);
@@ -162,6 +162,6 @@ int runProgram(int argc, char** argv, std::FILE* console, Interruption& interrup
     case ParseOutcome::kRun:
       break;
   }
-  return runCapture(settings, parsed.startInSegment, PortEnvironment::fromProcess(), console,
+  return runCapture(settings, parsed.startInSegment, processPortEnvironment(), console,
                     interruption);
 }

@@ -1,5 +1,5 @@
-// A serial device of this machine as a SerialLine: a tty on POSIX
-// (device_line_posix.cpp), a COM port on Windows (device_line_win32.cpp).
+// A serial device of this machine as a SerialLine: a tty on Linux
+// (device_line_linux.cpp), a COM port on Windows (device_line_win32.cpp).
 // Both keep their own input queue (input_queue.h), so neither depends on a
 // driver's event character.
 #pragma once

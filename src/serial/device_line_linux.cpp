@@ -1,8 +1,7 @@
-// DeviceLine on POSIX. A tty has no event character, so the line keeps its own
-// input queue and notices line feeds itself as bytes are taken in from the
-// device. The fd stays non-blocking; the only blocking calls are the poll()s
-// in awaitLine(), which also watches a pipe that stopWaiting() and
-// transmit() poke, and in awaitSent().
+// DeviceLine on Linux (termios2 for exact rates). A tty has no event character, so the line keeps
+// its own input queue and notices line feeds itself as bytes are taken in from the device. The fd
+// stays non-blocking; the only blocking calls are the poll()s in awaitLine(), which also watches a
+// pipe that stopWaiting() and transmit() poke, and in awaitSent().
 //
 // Sharing: the queue and its flags belong to the worker thread (wait, count,
 // read). Text to send is queued under a mutex by the supervisor and sent by
