@@ -373,44 +373,14 @@ TEST_F(SerialLineTest, HeldTextWaitsAndTheNextFollowsIt) {
   EXPECT_EQ(pty.receive(6), "heldgo");
 }
 
-// What the pseudo-terminal itself answers to each request, asked through a
-// handle of our own; the line must report just that.
-int directSignal(int fd, int code) {
-  int lines = (code == 3 || code == 4) ? TIOCM_RTS : TIOCM_DTR;
-  int r = -1;
-  switch (code) {
-    case 1:
-      r = tcflow(fd, TCOOFF);
-      break;
-    case 2:
-      r = tcflow(fd, TCOON);
-      break;
-    case 3:
-    case 5:
-      r = ioctl(fd, TIOCMBIS, &lines);
-      break;
-    case 4:
-    case 6:
-      r = ioctl(fd, TIOCMBIC, &lines);
-      break;
-    case 8:
-      r = ioctl(fd, TIOCSBRK);
-      break;
-    case 9:
-      r = ioctl(fd, TIOCCBRK);
-      break;
-  }
-  return r == 0 ? 0 : errno;
-}
-
-TEST_F(SerialLineTest, SignalsReportWhatTheDeviceAnswers) {
-  for (int code : {1, 2, 3, 4, 5, 6, 8, 9}) {
-    int expected = directSignal(pty.probe(), code);
-    EXPECT_EQ(line.applySignal(code), expected) << "code " << code;
-  }
-  // A pseudo-terminal has no modem lines: these are failures with a number.
+// What a pseudo-terminal shows of each signal: XOFF and XON hold and release
+// output (HeldTextWaitsAndTheNextFollowsIt), a break is taken, the modem
+// lines it lacks are failures with a number, and the rest is refused. The
+// modem lines themselves are seen on a real UART.
+TEST_F(SerialLineTest, SignalsOnALineWithoutModemLines) {
+  for (int code : {1, 2, 8, 9}) EXPECT_EQ(line.applySignal(code), 0) << "code " << code;
   for (int code : {3, 4, 5, 6}) EXPECT_GT(line.applySignal(code), 0) << "code " << code;
-  EXPECT_EQ(line.applySignal(7), ENOTSUP);
+  EXPECT_EQ(line.applySignal(7), ENOTSUP);  // a device reset has no counterpart here
   EXPECT_EQ(line.applySignal(0), EINVAL);
   EXPECT_EQ(line.applySignal(10), EINVAL);
 }
