@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "capture/block_scan.h"
 #include "capture/capture_file.h"
 
 // What the command line decides about filtering.
@@ -59,6 +60,7 @@ class ByteFilter {
   };
 
   FilterVerdict accept(uint8_t byte);
+  BlockScan blockScan() const;
   void echo(uint8_t byte);
   template <bool kAnySettings>
   FilterVerdict filterQuiet(const uint8_t* data, size_t length);
@@ -79,12 +81,4 @@ class ByteFilter {
   // Non-text rejected, CR LF stored as it came, the phrase's first letter
   // accepted: what the block path is quickest for.
   bool textSettings_;
-  // For the vector scan: inside a segment, whether every non-text byte
-  // needs more than a copy (it does unless "-filteroff"), and the bytes that
-  // need it besides non-text, line feeds and the phrase's first letter, the
-  // end marker first; outside, all the bytes that need a decision. Repeats
-  // stand for "no more".
-  bool insideNonText_;
-  uint8_t insideStops_[3];
-  uint8_t outsideStops_[3];
 };
