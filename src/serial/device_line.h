@@ -34,7 +34,7 @@ class DeviceLine final : public SerialLine {
   size_t awaitSent(std::chrono::milliseconds limit) override;
   int applySignal(int code) override;
   void stopWaiting() override;
-  // On POSIX also puts back the tty settings found at open(), once waiting
+  // On Linux also puts back the tty settings found at open(), once waiting
   // output has gone.
   void close() override;
 
