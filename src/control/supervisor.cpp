@@ -12,6 +12,7 @@
 #include "control/capture_state.h"
 #include "control/command_line.h"
 #include "control/exit_status.h"
+#include "control/help.h"
 #include "control/port_listing.h"
 #include "control/settings_parts.h"
 #include "control/usage.h"
@@ -159,6 +160,12 @@ int runProgram(int argc, char** argv, std::FILE* console, Interruption& interrup
       return exitStatusFor(kResultUsage);
     case ParseOutcome::kMarkerOrder:
       return exitStatusFor(kResultUsage);
+    case ParseOutcome::kHelp:
+      printHelp(console, argv[0]);
+      return 0;
+    case ParseOutcome::kVersion:
+      printVersion(console, argv[0]);
+      return 0;
     case ParseOutcome::kRun:
       break;
   }
