@@ -63,6 +63,8 @@ void LineKeeper::letGo() {
   watcher_ = PortWatcher(PortWatcher::Wait::kReturn);
   std::fprintf(console_, "\n>>>port %s lost, error : %d, waiting for it\n",
                shownDevicePath(request_.portName).c_str(), error);
+  // Shown at once also on a buffered console: the run may stay away for long.
+  std::fflush(console_);
 }
 
 void LineKeeper::tryReturn() {
@@ -77,6 +79,7 @@ void LineKeeper::tryReturn() {
   if (result != 0) return;
   ++returns_;
   std::fprintf(console_, "\n>>>port %s back\n", shownDevicePath(request_.portName).c_str());
+  std::fflush(console_);
   if (signalList_ != nullptr) {
     applySignalList(
         signalList_, [&port](int code) { return port.applySignal(code); }, console_);

@@ -31,6 +31,8 @@ PortOpening openPortWaiting(const PortRequest& request, const PortEnvironment& e
   int error = openDevice(request, env, line);
   if (error == kPortMissing && limit.seconds != 0) {
     std::fprintf(console, "\n>>>waiting for port %s\n", shownDevicePath(request.portName).c_str());
+    // Shown at once also on a buffered console: the wait may be long.
+    std::fflush(console);
     const auto end = giveUpAt(limit, Clock::now());
     PortWatcher watcher(PortWatcher::Wait::kStart);
     for (;;) {
