@@ -118,13 +118,17 @@ class UsbGuest(qemu_stage.ConsoleGuest):
         self.ready_trace = []
 
 
-def prepare(workdir, build, probe_source, files):
+def prepare(workdir, build, probe_source, files, image_dir=None):
+    """The kernel (cached in workdir) and an initramfs (in image_dir, by
+    default workdir) holding the static sercap, the probe and files."""
+    image_dir = image_dir or workdir
+    os.makedirs(image_dir, exist_ok=True)
     kernel = qemu_stage.fetch_kernel(workdir, KERNEL_PACKAGE, MODULES)
     sercap = qemu_stage.build_sercap(workdir, build)
-    probe = qemu_stage.build_probe(workdir, probe_source)
+    probe = qemu_stage.build_probe(image_dir, probe_source)
     modules = qemu_stage.kernel_modules(workdir)
     all_files = {"modules/%s.ko" % m: os.path.join(modules, m + ".ko") for m in MODULES}
     all_files.update(files)
-    initramfs = qemu_stage.pack_initramfs(workdir, {"sercap": sercap, "probe": probe},
+    initramfs = qemu_stage.pack_initramfs(image_dir, {"sercap": sercap, "probe": probe},
                                           setup=SETUP, applets=APPLETS, files=all_files)
     return kernel, initramfs

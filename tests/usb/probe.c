@@ -181,7 +181,7 @@ static int run(int argc, char** argv) {
   const double begin = now();
   pid_t child = start(argv + first, o.output);
   int cue = 0, unplugged = 0, ended = 0, status = 0;
-  double unplugTime = 0, vanished = 0, lastGrowth = 0, endTime = 0;
+  double unplugTime = 0, vanished = 0, lastGrowth = 0, endTime = 0, firstSend = 0, lastSend = 0;
   long lastSize = -1;
   struct rusage usage;
   memset(&usage, 0, sizeof usage);
@@ -221,7 +221,11 @@ static int run(int argc, char** argv) {
       long chunk = payloadSize - sent;
       if (o.unplugAt >= 0 && sent + chunk > o.unplugAt) chunk = o.unplugAt - sent;
       ssize_t n = chunk > 0 ? write(fd, payload + sent, (size_t)chunk) : 0;
-      if (n > 0) sent += n;
+      if (n > 0) {
+        if (sent == 0) firstSend = now();
+        sent += n;
+        lastSend = now();
+      }
     }
     if (o.unplugAt >= 0 && !unplugged && sent >= o.unplugAt) {
       // The gadget's unbinding waits until its tty is closed; the close
@@ -251,6 +255,7 @@ static int run(int argc, char** argv) {
   }
   if (o.replug && unplugged) writeSysfs(kBind, kUdc);
   if (payload != NULL) printf("probe sent %ld bytes\n", sent);
+  if (sent > 0) printf("probe sending: %.0f ms\n", (lastSend - firstSend) * 1000);
   if (unplugged) printf("probe end after unplug: %.0f ms\n", (endTime - unplugTime) * 1000);
   if (vanished > 0) printf("probe end after vanish: %.0f ms\n", (endTime - vanished) * 1000);
   printf("probe cpu: %ld us\n", (long)(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000L +
