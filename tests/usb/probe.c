@@ -11,6 +11,7 @@
 //     -n BYTES    the cue: this many bytes received (default 1)
 //     -a SECONDS  send -p this long after the start instead, without a cue
 //     -u BYTES    unplug the gadget once BYTES of -p are written and taken
+//     -S SECONDS  before that unplug, let the line settle this long
 //     -U          replug it once the command has ended
 //     -q FILE     end the command (SIGTERM) once -p is written and FILE has
 //                 not grown for 2 s
@@ -49,6 +50,7 @@ typedef struct {
   double limit;
   double sendAfter;  // < 0: on the cue
   long unplugAt;     // < 0: never
+  double settle;     // seconds between the last byte written and the unplug
   long cueBytes;
   int replug;
 } Options;
@@ -123,7 +125,7 @@ static int parse(int argc, char** argv, Options* o) {
   o->unplugAt = -1;
   o->cueBytes = 1;
   int opt;
-  while ((opt = getopt(argc, argv, "T:o:g:r:p:n:a:u:Uq:w:")) != -1) {
+  while ((opt = getopt(argc, argv, "T:o:g:r:p:n:a:u:S:Uq:w:")) != -1) {
     switch (opt) {
       case 'T':
         o->limit = atof(optarg);
@@ -148,6 +150,9 @@ static int parse(int argc, char** argv, Options* o) {
         break;
       case 'u':
         o->unplugAt = atol(optarg);
+        break;
+      case 'S':
+        o->settle = atof(optarg);
         break;
       case 'U':
         o->replug = 1;
@@ -232,6 +237,7 @@ static int run(int argc, char** argv) {
       // hands what was written to the line first.
       close(fd);
       fd = -1;
+      if (o.settle > 0) nanosleep(&(struct timespec){(time_t)o.settle, 0}, NULL);
       writeSysfs(kUnbind, kUdc);
       unplugged = 1;
       unplugTime = now();

@@ -296,8 +296,12 @@ def check_listing(r):
     return c.problems
 
 
-def check_unplug(payload):
+def check_unplug(payload, settled=False):
+    """The run ends promptly with 32, the file a prefix of what was sent; when
+    the line settled before the unplug, every line sent is in it."""
     stored = payload.replace(b"\n", b"\r\n")
+    sent = payload[:UNPLUG_AFTER]
+    whole = sent[:sent.rfind(b"\n") + 1].replace(b"\n", b"\r\n")
 
     def check(r):
         c = Checks(r)
@@ -309,6 +313,9 @@ def check_unplug(payload):
         f = r.file or b""
         c.expect(0 < len(f) and stored.startswith(f),
                  "the capture file (%d bytes) is not a prefix of what was sent" % len(f))
+        if settled:
+            c.expect(len(f) >= len(whole), "the capture file holds %d bytes of the %d sent "
+                     "in whole lines" % (len(f), len(whole)))
         return c.problems
 
     return check
@@ -354,6 +361,11 @@ def all_steps():
              sercap("%s -t -1 -tx . -ntx 1 -f /tmp/unplug.spt" % ACM, capture="/tmp/unplug.spt",
                     probe=gadget("/payload/acm-unplug", "-u %d -U -w %s" % (UNPLUG_AFTER, ACM))),
              check_unplug(ACM_UNPLUG_PAYLOAD)),
+        Step("ttyACM0 unplugged after its last line",
+             sercap("%s -t -1 -tx . -ntx 1 -f /tmp/unplug.spt" % ACM, capture="/tmp/unplug.spt",
+                    probe=gadget("/payload/acm-unplug",
+                                 "-u %d -S 1 -U -w %s" % (UNPLUG_AFTER, ACM))),
+             check_unplug(ACM_UNPLUG_PAYLOAD, settled=True)),
         Step("ttyUSB0 unplugged mid-capture",
              sercap("%s -t -1 -tx . -ntx 1 -f /tmp/unplug.spt" % FTDI, capture="/tmp/unplug.spt",
                     probe="-w %s" % FTDI),
