@@ -95,6 +95,20 @@ class Result:
                 out.append((int(m.group(3), 16), int(m.group(4), 16), int(m.group(5), 16)))
         return out
 
+    def line_codings(self):
+        """(rate, stop bits format, parity, data bits) of each CDC set-line-coding
+        request usbmon saw up to sercap's first transmission."""
+        out = []
+        for line in self.mon:
+            if _MON_BULK_OUT.match(line):
+                break
+            m = _MON.match(line)
+            if m and m.group(3) == "21" and m.group(4) == "20" and " = " in line:
+                data = bytes.fromhex(line.split(" = ", 1)[1].replace(" ", ""))
+                if len(data) == 7:
+                    out.append((int.from_bytes(data[:4], "little"), data[4], data[5], data[6]))
+        return out
+
     def summary(self):
         """What to show when a step fails."""
         lines = ["sercap status: %s" % self.status, "sercap output: %r" % self.output[:400]]

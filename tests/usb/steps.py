@@ -175,6 +175,34 @@ def check_refused_rate(r):
     return c.problems
 
 
+def check_ftdi_frame(parity, stop):
+    def check(r):
+        c = Checks(r)
+        c.status(0)
+        data = [v for q, v in r.ftdi_requests(r.ftdi_ready) if q == FTDI_SET_DATA]
+        # The set-data value: data bits, then parity (0 none, 1 odd, 2 even)
+        # from bit 8, stop bits (0 one, 2 two) from bit 11.
+        want = 8 | parity << 8 | stop << 11
+        c.expect(data and data[-1] == want, "the FTDI model's data settings were %s, expected "
+                 "0x%x last" % (["0x%x" % v for v in data], want))
+        return c.problems
+
+    return check
+
+
+def check_acm_coding(rate, stop, parity):
+    def check(r):
+        c = Checks(r)
+        c.status(0)
+        codings = r.line_codings()
+        want = (rate, stop, parity, 8)
+        c.expect(codings and codings[-1] == want, "the gadget's line codings were %s, expected "
+                 "%s last" % (codings, want))
+        return c.problems
+
+    return check
+
+
 def ftdi_lines(requests, dtr=1, rts=1):
     """DTR and RTS after the FTDI modem-control requests, from the given state."""
     for request, value in requests:
@@ -336,6 +364,17 @@ def all_steps():
         steps.append(Step("ttyUSB0 rate %d" % rate,
                           sercap("%s -r %d -tx . -ntx 1" % (FTDI, rate)),
                           check_ftdi_rate(rate), feed=after_cue(CTRL_Z_LF)))
+    # Parity and stop bits: 0/1/2 none/odd/even; stop 0 one, 2 two (1 and a half
+    # is never asked for).
+    for options, rate, parity, stop in (("-r 3000000", 3000000, 0, 0),
+                                        ("-r 921600 -pe -s 2", 921600, 2, 2),
+                                        ("-r 115200 -po", 115200, 1, 0)):
+        steps.append(Step("ttyUSB0 %s frame" % options,
+                          sercap("%s %s -tx . -ntx 1" % (FTDI, options)),
+                          check_ftdi_frame(parity, stop), feed=after_cue(CTRL_Z_LF)))
+        steps.append(Step("ttyACM0 %s as the gadget sees it" % options,
+                          sercap("%s %s -tx . -ntx 1" % (ACM, options), probe=gadget(), mon=True),
+                          check_acm_coding(rate, stop, parity)))
     steps.append(Step("ttyUSB0 rate 4000000 refused", sercap("%s -r 4000000 -tx . -ntx 1" % FTDI),
                       check_refused_rate))
     for flow, dtr, rts, handshake in ((0, 0, 0, 0), (1, 1, 1, 0), (2, 1, 1, FTDI_RTS_CTS)):
