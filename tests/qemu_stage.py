@@ -394,6 +394,9 @@ class ConsoleGuest:
                                  % (what, seconds, tail))
             self._pump(min(left, 0.02 if feeder is not None else 0.5))
 
+    def prepare_step(self, step):
+        """Called with each step before it runs."""
+
     def begin_step(self):
         """Called before each step's line is sent."""
 
@@ -486,6 +489,7 @@ def run_steps(g, step_list, tally, verbose, result):
     """Runs the steps in order; result(g, text, shell_status) takes one apart."""
     for number, step in enumerate(step_list, 1):
         start = time.monotonic()
+        g.prepare_step(step)
         text, shell_status = g.run(number, step.command, step.seconds, step.feed)
         r = result(g, text, shell_status)
         problems = step.check(r)

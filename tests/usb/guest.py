@@ -72,6 +72,7 @@ class UsbGuest(qemu_stage.ConsoleGuest):
         self.ftdi = Channel()
         self.ftdi_path = None
         self.ready_trace = []
+        self.plug_at_start = True
 
     def qemu_args(self):
         self.ftdi_path = os.path.join(self.tmp, "ftdi")
@@ -110,10 +111,17 @@ class UsbGuest(qemu_stage.ConsoleGuest):
         """The device's cue came: the FTDI model's requests so far are the setup's."""
         self.ready_trace = self.trace_lines()
 
+    def prepare_step(self, step):
+        # A step may start with the FTDI adapter unplugged.
+        self.plug_at_start = getattr(step, "plugged", True)
+
     def begin_step(self):
         self.ftdi.rx = b""
         self.ftdi.tx = b""
-        self.plug()
+        if self.plug_at_start:
+            self.plug()
+        else:
+            self.unplug()
         self.trace_lines()  # what came before is not this step's
         self.ready_trace = []
 

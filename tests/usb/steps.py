@@ -37,20 +37,25 @@ FILES = {"payload/acm": ACM_PAYLOAD + CTRL_Z_LF, "payload/acm-unplug": ACM_UNPLU
 
 
 class Step:
-    def __init__(self, name, command, check, feed=None, seconds=40):
+    """plugged: whether the FTDI adapter is plugged in when the step starts."""
+
+    def __init__(self, name, command, check, feed=None, seconds=40, plugged=True):
         self.name = name
         self.command = command
         self.check = check
         self.feed = feed
         self.seconds = seconds
+        self.plugged = plugged
 
 
-def wait_for(path):
-    """Shell: wait up to 20 s for a device node (after a replug)."""
-    return "for i in $(seq 200); do [ -e %s ] && break; sleep 0.1; done" % path
+def wait_for(path, present=True):
+    """Shell: wait up to 20 s for a device node to come (after a replug) or go."""
+    return "for i in $(seq 200); do [ %s -e %s ] && break; sleep 0.1; done" % (
+        "" if present else "!", path)
 
 
-def sercap(args, probe="", limit=20, capture=None, digest=False, mon=False, received=False):
+def sercap(args, probe="", limit=20, capture=None, digest=False, mon=False, received=False,
+           ftdi=True):
     """The guest line: the probe runs sercap with args, then everything comes back."""
     cmd = "/probe run -T %d -o /tmp/out %s -- /sercap %s; echo @@rc $?; echo @@out; " \
           "/probe hex /tmp/out" % (limit, probe, args)
@@ -66,7 +71,7 @@ def sercap(args, probe="", limit=20, capture=None, digest=False, mon=False, rece
             cmd += "; echo @@md5 $(md5sum < %s); echo @@size $(wc -c < %s)" % (capture, capture)
         else:
             cmd += "; echo @@file; /probe hex %s" % capture
-    return "%s; %s; %s" % (wait_for(FTDI), wait_for(ACM), cmd)
+    return "%s; %s; %s" % (wait_for(FTDI, ftdi), wait_for(ACM), cmd)
 
 
 def gadget(payload="/payload/z", *more):
@@ -324,6 +329,14 @@ def check_listing(r):
     return c.problems
 
 
+def check_missing(r):
+    c = Checks(r)
+    c.status(1)
+    c.expect(b"\n>>>open com %s error : 2\n" % FTDI.encode() in r.output,
+             "no '>>>open com %s error : 2' in the output" % FTDI)
+    return c.problems
+
+
 def check_unplug(payload, settled=False):
     """The run ends promptly with 32, the file a prefix of what was sent; when
     the line settled before the unplug, every line sent is in it."""
@@ -396,6 +409,8 @@ def all_steps():
         transmission_step("ttyACM0 transmissions: 5000 bytes twice", ACM, big, big_text, 2),
         transmission_step("ttyACM0 transmissions: 3 times, -nov", ACM, "hello", b"hello", 3,
                           "-nov"),
+        Step("ttyUSB0 not plugged in: status 1, error 2",
+             sercap("%s -tx . -ntx 1" % FTDI, ftdi=False), check_missing, plugged=False),
         Step("ttyACM0 unplugged mid-capture",
              sercap("%s -t -1 -tx . -ntx 1 -f /tmp/unplug.spt" % ACM, capture="/tmp/unplug.spt",
                     probe=gadget("/payload/acm-unplug", "-u %d -U -w %s" % (UNPLUG_AFTER, ACM))),
