@@ -7,7 +7,9 @@ A stage adds its own QEMU devices and host-side channels (sockets that play
 the device) by subclassing ConsoleGuest.
 """
 
+import argparse
 import ctypes
+import lzma
 import os
 import platform
 import random
@@ -150,7 +152,6 @@ def _read_module(path):
     with open(path, "rb") as f:
         data = f.read()
     if path.endswith(".xz"):
-        import lzma
         return lzma.decompress(data)
     if path.endswith(".zst"):
         return subprocess.run(["zstd", "-dc", path], stdout=subprocess.PIPE, check=True).stdout
@@ -517,7 +518,6 @@ def main(stage, description, default_workdir, prepare, boot, step_list, result):
 
     prepare(workdir, build) builds what the guest needs and returns the
     arguments of boot(*those) (a context manager giving the guest)."""
-    import argparse
     parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--build", help="a configured build to make the static sercap in")
     parser.add_argument("--only", action="append", metavar="TEXT",

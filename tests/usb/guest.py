@@ -16,13 +16,11 @@ usbmon records the control requests both adapters receive.
 
 import os
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
 
 import qemu_stage  # noqa: E402
-from qemu_stage import StageError  # noqa: E402,F401
 
 KERNEL_PACKAGE = "linux-image-amd64"
 # In dependency order: the archive's modules come without modules.dep.

@@ -20,11 +20,11 @@ CTRL_Z_LF = b"\x1a\n"
 FTDI, ACM, GADGET = "/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyGS0"
 
 # FTDI vendor requests (bmRequestType 0x40 << 8 | bRequest).
-FTDI_MODEM_CTRL, FTDI_FLOW_CTRL, FTDI_SET_DATA = 0x4001, 0x4002, 0x4004
+FTDI_MODEM_CTRL, FTDI_SET_DATA = 0x4001, 0x4004
 FTDI_BREAK = 0x4000  # in a set-data value
 FTDI_RTS_CTS = 0x1  # in a set-flow-control request's index high byte
 # CDC-ACM class requests.
-ACM_OUT, ACM_LINE_STATE, ACM_BREAK = 0x21, 0x22, 0x23
+ACM_OUT, ACM_LINE_STATE = 0x21, 0x22
 
 # Payloads the gadget sends, packed into the guest's root.
 ACM_PAYLOAD = text_payload(96 * 1024, 4)
@@ -56,7 +56,10 @@ def wait_for(path, present=True):
 
 def sercap(args, probe="", limit=20, capture=None, digest=False, mon=False, received=False,
            ftdi=True):
-    """The guest line: the probe runs sercap with args, then everything comes back."""
+    """The guest line: the probe runs sercap with args, then everything comes back.
+
+    It first waits for the adapters' nodes to be there, or with ftdi=False
+    for the FTDI adapter's to be gone."""
     cmd = "/probe run -T %d -o /tmp/out %s -- /sercap %s; echo @@rc $?; echo @@out; " \
           "/probe hex /tmp/out" % (limit, probe, args)
     if mon:
@@ -234,7 +237,7 @@ def check_ftdi_flow(dtr, rts, handshake):
         got = ftdi_lines(requests)
         c.expect(got == (dtr, rts), "the FTDI model's DTR, RTS ended as %s, expected %s" %
                  (got, (dtr, rts)))
-        flows = [e for e in r.ftdi_flows(r.ftdi_ready)]
+        flows = r.ftdi_flows(r.ftdi_ready)
         c.expect(flows and flows[-1] == handshake, "the FTDI model's flow control was set to %s, "
                  "expected %d last" % (flows, handshake))
         return c.problems
