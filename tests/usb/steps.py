@@ -332,6 +332,23 @@ def check_listing(r):
     return c.problems
 
 
+def unplug_after_bytes(count):
+    """An FTDI feed: unplug the adapter once the host has received count bytes."""
+    def feed(guest):
+        if len(guest.device_rx) >= count:
+            guest.unplug()
+
+    return feed
+
+
+def check_unplug_tx(r):
+    c = Checks(r)
+    c.status(32)
+    took = r.probe.get("end after vanish")
+    c.expect(took is not None and took < 1000, "sercap ended %s ms after the port vanished" % took)
+    return c.problems
+
+
 def check_missing(r):
     c = Checks(r)
     c.status(1)
@@ -412,6 +429,8 @@ def all_steps():
         transmission_step("ttyACM0 transmissions: 5000 bytes twice", ACM, big, big_text, 2),
         transmission_step("ttyACM0 transmissions: 3 times, -nov", ACM, "hello", b"hello", 3,
                           "-nov"),
+        transmission_step("ttyUSB0 transmissions: 5000 bytes twice, -nov", FTDI, big, big_text, 2,
+                          "-nov"),
         Step("ttyUSB0 not plugged in: status 1, error 2",
              sercap("%s -tx . -ntx 1" % FTDI, ftdi=False), check_missing, plugged=False),
         Step("ttyACM0 unplugged mid-capture",
@@ -423,6 +442,10 @@ def all_steps():
                     probe=gadget("/payload/acm-unplug",
                                  "-u %d -S 1 -U -w %s" % (UNPLUG_AFTER, ACM))),
              check_unplug(ACM_UNPLUG_PAYLOAD, settled=True)),
+        Step("ttyUSB0 unplugged while transmitting",
+             sercap('%s -t -1 -tx "%s" -ntx -1 -nov -f /tmp/unplug.spt' % (FTDI, big),
+                    probe="-w %s" % FTDI),
+             check_unplug_tx, feed=unplug_after_bytes(6000)),
         Step("ttyUSB0 unplugged mid-capture",
              sercap("%s -t -1 -tx . -ntx 1 -f /tmp/unplug.spt" % FTDI, capture="/tmp/unplug.spt",
                     probe="-w %s" % FTDI),
