@@ -123,6 +123,15 @@ def fetch_kernel(workdir, meta, modules=()):
     return kernel
 
 
+def kernel_version(workdir):
+    """The image name of the cached kernel (as vmlinuz-VERSION), or None."""
+    try:
+        with open(os.path.join(workdir, "kernel", "version")) as f:
+            return f.read().strip() or None
+    except OSError:
+        return None
+
+
 def kernel_modules(workdir):
     return os.path.join(workdir, "kernel", "modules")
 
@@ -513,11 +522,16 @@ def select_steps(step_list, only):
     return [s for s in step_list if any(t in s.name for t in only)]
 
 
-def main(stage, description, default_workdir, prepare, boot, step_list, result):
+def main(stage, description, default_workdir, prepare, boot, step_list, result,
+         tested_kernel=None):
     """The runner's frame, shared by the stages.
 
     prepare(workdir, build) builds what the guest needs and returns the
-    arguments of boot(*those) (a context manager giving the guest)."""
+    arguments of boot(*those) (a context manager giving the guest).
+    tested_kernel: the kernel image the stage was last checked with. The
+    stage takes whichever version the archive names that day, so that it
+    follows the drivers as they move; it names both when they differ, so
+    that a failure on a newer kernel is seen as possibly the kernel's."""
     parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--build", help="a configured build to make the static sercap in")
     parser.add_argument("--only", action="append", metavar="TEXT",
@@ -543,6 +557,13 @@ def main(stage, description, default_workdir, prepare, boot, step_list, result):
         parts = prepare(workdir, args.build and os.path.abspath(args.build))
         print("%s stage: kernel, static sercap and probe ready in %.1f s" %
               (stage, time.monotonic() - start))
+        version = kernel_version(workdir)
+        if version == tested_kernel:
+            print("%s stage: kernel %s, the version this stage was checked with" %
+                  (stage, version))
+        elif tested_kernel is not None:
+            print("%s stage: kernel %s; this stage was checked with %s" %
+                  (stage, version or "of unknown version", tested_kernel))
         with boot(*parts) as g:
             print("%s stage: guest booted in %.1f s (%s)" % (stage, g.boot_seconds, g.accel))
             sys.stdout.flush()

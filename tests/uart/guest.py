@@ -18,7 +18,10 @@ sys.path.insert(0, os.path.dirname(HERE))
 import qemu_stage  # noqa: E402
 from qemu_stage import StageError  # noqa: E402
 
+# Debian's cloud kernel (whichever version the meta-package names that day)
+# and the version the stage was last checked with.
 KERNEL_PACKAGE = "linux-image-cloud-amd64"
+TESTED_KERNEL = "vmlinuz-6.1.0-57-cloud-amd64"
 
 # Telnet bytes the device socket speaks.
 IAC, SB, SE, BREAK = 255, 250, 240, 243

@@ -37,7 +37,7 @@ def result(g, text, shell_status):
 def main():
     return qemu_stage.main("uart", "sercap against the 8250 driver of a guest",
                            os.path.join(qemu_stage.REPO, "build", "uart"), prepare, guest.Guest,
-                           steps.all_steps(), result)
+                           steps.all_steps(), result, tested_kernel=guest.TESTED_KERNEL)
 
 
 if __name__ == "__main__":

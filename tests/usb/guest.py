@@ -22,7 +22,10 @@ sys.path.insert(0, os.path.dirname(HERE))
 
 import qemu_stage  # noqa: E402
 
+# Debian's standard kernel (whichever version the meta-package names that
+# day) and the version the stage was last checked with.
 KERNEL_PACKAGE = "linux-image-amd64"
+TESTED_KERNEL = "vmlinuz-6.1.0-57-amd64"
 # In dependency order: the archive's modules come without modules.dep.
 MODULES = ["usb-common", "usbcore", "xhci-hcd", "xhci-pci", "usbserial", "ftdi_sio", "cdc-acm",
            "udc-core", "dummy_hcd", "u_serial", "configfs", "libcomposite", "usb_f_acm",

@@ -38,7 +38,7 @@ def result(g, text, shell_status):
 def main():
     return qemu_stage.main("usb", "sercap against the ftdi_sio and cdc_acm drivers of a guest",
                            os.path.join(qemu_stage.REPO, "build", "usb"), prepare, guest.UsbGuest,
-                           steps.all_steps(), result)
+                           steps.all_steps(), result, tested_kernel=guest.TESTED_KERNEL)
 
 
 if __name__ == "__main__":
