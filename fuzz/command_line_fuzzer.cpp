@@ -5,7 +5,7 @@
 // clamped to 32 bits; and, for an argument list that parses to a run, what
 // appending one more option does (a value option standing last gives the
 // usage text, an unknown word too, a flag keeps the run, a number option
-// takes its clamped value).
+// takes its clamped value, "--name=value" reads as "--name value").
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -93,8 +93,9 @@ void checkProperties(const ParseResult& result, const CaptureSettings& s, const 
   const CaptureSettings defaults;
   const ParseOutcome o = result.outcome;
   check(o == ParseOutcome::kRun || o == ParseOutcome::kListPorts || o == ParseOutcome::kUsage ||
-            o == ParseOutcome::kMarkerOrder,
-        "outcome is one of the four");
+            o == ParseOutcome::kMarkerOrder || o == ParseOutcome::kHelp ||
+            o == ParseOutcome::kVersion,
+        "outcome is one of the six");
   check((o == ParseOutcome::kListPorts) == (args.argc() <= 1), "port listing iff no arguments");
   if (o == ParseOutcome::kRun && s.logLevel >= 1) {
     check(out.rfind(">>>options: -t ", 0) == 0, "debug run prints the options line");
@@ -122,12 +123,17 @@ void checkProperties(const ParseResult& result, const CaptureSettings& s, const 
     for (int i = 1; i < args.argc(); ++i) {
       const char* a = args.argument(i);
       if (std::strncmp(a, "COM", 3) == 0 || a[0] == '/') continue;
+      // A long option's value may follow '=' in the same argument.
+      const char* equals = std::strncmp(a, "--", 2) == 0 ? std::strchr(a, '=') : nullptr;
+      const std::string word = equals != nullptr ? std::string(a, equals) : std::string(a);
       const OptionWord* known = nullptr;
       for (const OptionWord& option : kOptionWords) {
-        if (std::strcmp(a, option.word) == 0) known = &option;
+        if (word == option.word) known = &option;
       }
       check(known != nullptr, "accepted option is in the option table");
-      if (known->takesValue) ++i;
+      check(equals == nullptr || known->takesValue || known->optionalValue,
+            "only a long option with a value takes '='");
+      if (known->takesValue && equals == nullptr) ++i;
     }
   }
   if (s.portName != defaults.portName) {
@@ -189,12 +195,19 @@ void checkAppending(const uint8_t* data, size_t size, const ArgumentList& args) 
   constexpr size_t kOptions = sizeof kOptionWords / sizeof kOptionWords[0];
   const OptionWord& option = kOptionWords[size % kOptions];
   const std::string word = option.word;
-  const bool markerOption = word == "-ms" || word == "-me";
+  // Options whose value is checked beyond being there.
+  const bool checkedValue =
+      word == "-ms" || word == "-me" || word == "--fail-on" || word == "--max-time";
+  const bool longOption = word.rfind("--", 0) == 0;
 
   const AppendedParse alone(data, size, {option.word});
   if (option.takesValue) {
     check(alone.p.result.outcome == ParseOutcome::kUsage, "a value option standing last: usage");
     check(alone.p.output.empty(), "usage outcome prints nothing itself");
+  } else if (word == "--help" || word == "--version") {
+    check(
+        alone.p.result.outcome == (word == "--help" ? ParseOutcome::kHelp : ParseOutcome::kVersion),
+        "--help and --version after a run");
   } else {
     check(alone.p.result.outcome == ParseOutcome::kRun, "a flag after a run keeps the run");
     checkOptionsLine(alone.p);
@@ -213,10 +226,25 @@ void checkAppending(const uint8_t* data, size_t size, const ArgumentList& args) 
             timeout.p.settings.timeoutSeconds == expected,
         "-t takes its value, clamped");
   checkOptionsLine(timeout.p);
-  if (!markerOption && option.takesValue) {
-    const AppendedParse valued(data, size, {option.word, value});
+  const AppendedParse valued(data, size, {option.word, value});
+  if (!checkedValue && option.takesValue) {
     check(valued.p.result.outcome == ParseOutcome::kRun,
           "a value option with its value keeps the run");
+  }
+  if (longOption) {
+    // "--name=value" is "--name value" for an option that takes one, and the
+    // usage text for one that takes none.
+    const std::string joined = word + "=" + value;
+    const AppendedParse inlined(data, size, {joined.c_str()});
+    if (option.takesValue) {
+      check(inlined.p.result.outcome == valued.p.result.outcome, "--name=value as --name value");
+    } else if (!option.optionalValue) {
+      check(inlined.p.result.outcome == ParseOutcome::kUsage, "'=' after a flag: usage");
+    }
+  }
+  const AppendedParse maxTime(data, size, {"--max-time", value});
+  if (maxTime.p.result.outcome == ParseOutcome::kRun) {
+    check(maxTime.p.settings.maxTimeSeconds == expected, "--max-time takes its value, clamped");
   }
 }
 
