@@ -11,6 +11,7 @@ by then, and the device answers with its data or just Ctrl-Z.
 import hashlib
 import os
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -32,8 +33,29 @@ ACM_UNPLUG_PAYLOAD = text_payload(64 * 1024, 5)
 FTDI_PAYLOAD = text_payload(96 * 1024, 6)
 FTDI_UNPLUG_PAYLOAD = text_payload(64 * 1024, 7)
 UNPLUG_AFTER = 24 * 1024
+WAIT_PAYLOAD = text_payload(16 * 1024, 11)
+RECONNECT_BEFORE = text_payload(8 * 1024, 9)
+RECONNECT_AFTER = text_payload(8 * 1024, 10)
+
+# The guest has no udev: this keeps a by-id link to the FTDI adapter as udev
+# would, naming whichever node the adapter has now (a returning adapter may
+# come back as ttyUSB1 while the old node is still held), gone while it is away.
+BY_ID_FTDI = "/dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL-if00-port0"
+BY_ID_KEEPER = b"""mkdir -p /dev/serial/by-id
+link=%s
+while :; do
+  dev=$(ls /dev/ttyUSB* 2>/dev/null | head -n 1)
+  if [ -z "$dev" ]; then
+    rm -f "$link"
+  elif [ "$(readlink "$link")" != "$dev" ]; then
+    ln -sfn "$dev" "$link"
+  fi
+  sleep 0.05
+done
+""" % BY_ID_FTDI.encode()
+
 FILES = {"payload/acm": ACM_PAYLOAD + CTRL_Z_LF, "payload/acm-unplug": ACM_UNPLUG_PAYLOAD,
-         "payload/z": CTRL_Z_LF}
+         "payload/z": CTRL_Z_LF, "by-id-keeper": BY_ID_KEEPER}
 
 
 class Step:
@@ -123,6 +145,57 @@ def unplug_after(count, payload):
                 len(payload) - len(guest.ftdi.tx) >= count:
             state["unplugged"] = True
             guest.unplug()
+
+    return feed
+
+
+def with_by_id_link(cmd, present=True):
+    """Shell: runs cmd while the guest keeps the by-id link, waiting first for
+    the link to be there (or, with present=False, gone)."""
+    return "sh /by-id-keeper & K=$!; %s; %s; kill $K" % (wait_for(BY_ID_FTDI, present), cmd)
+
+
+def plug_later(seconds, *parts):
+    """An FTDI feed for a step that starts unplugged: plug the adapter in
+    after seconds; once sercap's first transmission arrives, send parts."""
+    state = {"start": None, "plugged": False, "sent": False}
+
+    def feed(guest):
+        now = time.monotonic()
+        if state["start"] is None:
+            state["start"] = now
+        if not state["plugged"] and now - state["start"] >= seconds:
+            state["plugged"] = True
+            guest.plug()
+        if state["plugged"] and not state["sent"] and guest.device_rx:
+            state["sent"] = True
+            for part in parts:
+                guest.send_device(part)
+
+    return feed
+
+
+def replug_between(before, after):
+    """An FTDI feed: on the cue send before; once it has left the host and had
+    time to arrive, unplug the adapter, plug it in again 2 s later, and once
+    sercap transmits again (it is back), send after and Ctrl-Z."""
+    state = {"phase": "cue", "at": 0.0, "seen": 0}
+
+    def feed(guest):
+        now = time.monotonic()
+        phase = state["phase"]
+        if phase == "cue" and guest.device_rx:
+            guest.send_device(before)
+            state.update(phase="sending", at=now)
+        elif phase == "sending" and not guest.ftdi.tx and now - state["at"] >= 1.5:
+            guest.unplug()
+            state.update(phase="away", at=now, seen=len(guest.device_rx))
+        elif phase == "away" and now - state["at"] >= 2:
+            guest.plug()
+            state.update(phase="back")
+        elif phase == "back" and len(guest.device_rx) > state["seen"]:
+            guest.send_device(after + CTRL_Z_LF)
+            state.update(phase="done")
 
     return feed
 
@@ -357,6 +430,27 @@ def check_missing(r):
     return c.problems
 
 
+def check_waited(r):
+    c = Checks(r)
+    c.status(0)
+    c.stored(WAIT_PAYLOAD)
+    c.expect(b"\n>>>waiting for port %s\n" % BY_ID_FTDI.encode() in r.output,
+             "no '>>>waiting for port' line in the output")
+    return c.problems
+
+
+def check_reconnected(r):
+    c = Checks(r)
+    c.status(0)
+    # Nothing inserted: the lines from before the unplug, then those after.
+    c.stored(RECONNECT_BEFORE + RECONNECT_AFTER)
+    port = BY_ID_FTDI.encode()
+    c.expect(b"\n>>>port %s lost, error : " % port in r.output and
+             b"\n>>>port %s back\n" % port in r.output,
+             "no '>>>port ... lost' and '>>>port ... back' lines in the output")
+    return c.problems
+
+
 def check_unplug(payload, settled=False):
     """The run ends promptly with 32, the file a prefix of what was sent; when
     the line settled before the unplug, every line sent is in it."""
@@ -433,6 +527,17 @@ def all_steps():
                           "-nov"),
         Step("ttyUSB0 not plugged in: status 1, error 2",
              sercap("%s -tx . -ntx 1" % FTDI, ftdi=False), check_missing, plugged=False),
+        Step("--wait: sercap started before the adapter is plugged in",
+             with_by_id_link(sercap("%s --wait 30 -tx . -ntx 1 -t 10 -f /tmp/wait.spt" %
+                                    BY_ID_FTDI, capture="/tmp/wait.spt", digest=True, limit=40,
+                                    ftdi=False), present=False),
+             check_waited, feed=plug_later(2, WAIT_PAYLOAD, CTRL_Z_LF), plugged=False,
+             seconds=60),
+        Step("--reconnect: across an unplug and a replug, ended by the device's Ctrl-Z",
+             with_by_id_link(sercap("%s --reconnect -tx . -ntx -1 -t 20 -f /tmp/back.spt" %
+                                    BY_ID_FTDI, capture="/tmp/back.spt", digest=True, limit=40)),
+             check_reconnected, feed=replug_between(RECONNECT_BEFORE, RECONNECT_AFTER),
+             seconds=60),
         Step("ttyACM0 unplugged mid-capture",
              sercap("%s -t -1 -tx . -ntx 1 -f /tmp/unplug.spt" % ACM, capture="/tmp/unplug.spt",
                     probe=gadget("/payload/acm-unplug", "-u %d -U -w %s" % (UNPLUG_AFTER, ACM))),
