@@ -55,8 +55,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  "default is COM3 -t 5 -f x.spt -r 9600 , even parity(2), 1 stopBit(0), "
                  "DTR&RTS flowctrl Enabled (1)"},
-        StopCase{"LowerCaseComIsNoPort",
-                 {"com3"},
+        StopCase{"NoComPrefixIsNoPort",
+                 {"cm3"},
                  "",
                  "default is COM1 -t 20 -f zurout.spt -r 9600 , no parity(0), 1 stopBit(0), "
                  "DTR&RTS flowctrl Enabled (1)"},

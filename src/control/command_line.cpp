@@ -5,6 +5,9 @@
 #include <cctype>
 #include <cstring>
 
+#include "control/port_argument.h"
+#include "serial/port_names.h"
+
 int32_t parseDecimal(const char* text) {
   const char* p = text;
   while (std::isspace(static_cast<unsigned char>(*p))) ++p;
@@ -25,8 +28,9 @@ int32_t parseDecimal(const char* text) {
 namespace {
 
 bool isPortArgument(const char* arg) {
-  // A path names a serial device directly on POSIX systems.
-  return std::strncmp(arg, "COM", 3) == 0 || arg[0] == '/';
+  // "com3" too: Windows' device names ignore case. A path names a serial
+  // device directly on POSIX systems.
+  return hasComPrefix(arg) || arg[0] == '/';
 }
 
 // Applies an option that takes a value. Returns false on a marker-order stop.
@@ -112,7 +116,7 @@ ParseResult parseCommandLine(int argc, char** argv, CaptureSettings& settings, s
     // Option words all begin with '-', so a port argument can be told apart
     // before them; an option's value is consumed without being tested.
     if (isPortArgument(arg)) {
-      settings.portName = arg;
+      settings.portName = portNameOf(argv[i]);
     } else if (takesValue(arg)) {
       if (i + 1 >= argc) {
         result.outcome = ParseOutcome::kUsage;
