@@ -2,6 +2,8 @@
 // argument list. Each run is checked against a reference parser written
 // straight from the option table, plus the properties every outcome must
 // have whatever the model says. Also checks parseDecimal() against strtoll.
+#include <strings.h>
+
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +24,11 @@ void check(bool ok, const char* what) {
   if (ok) return;
   std::fprintf(stderr, "invariant violated: %s\n", what);
   std::abort();
+}
+
+// "COM" in any case begins a port argument.
+bool isComName(const char* a) {
+  return strncasecmp(a, "COM", 3) == 0;
 }
 
 // strtoll reads the same leading-number form; only the clamping is ours.
@@ -105,7 +112,7 @@ ModelResult referenceParse(int argc, char** argv) {
       if (!needsValue()) return m;
       s.outputPath = value;
       ++i;
-    } else if (a.rfind("COM", 0) == 0 || (!a.empty() && a[0] == '/')) {
+    } else if (isComName(a.c_str()) || (!a.empty() && a[0] == '/')) {
       s.portName = argv[i];
     } else if (a == "-r") {
       if (!needsValue()) return m;
@@ -227,7 +234,7 @@ void checkProperties(const ParseResult& result, const CaptureSettings& s, const 
     // manual page is checked against; the table says which take a value.
     for (int i = 1; i < args.argc(); ++i) {
       const char* a = args.argument(i);
-      if (std::strncmp(a, "COM", 3) == 0 || a[0] == '/') continue;
+      if (isComName(a) || a[0] == '/') continue;
       const OptionWord* known = nullptr;
       for (const OptionWord& option : kOptionWords) {
         if (std::strcmp(a, option.word) == 0) known = &option;
@@ -237,7 +244,7 @@ void checkProperties(const ParseResult& result, const CaptureSettings& s, const 
     }
   }
   if (s.portName != defaults.portName) {
-    check(std::strncmp(s.portName, "COM", 3) == 0 || s.portName[0] == '/', "port argument form");
+    check(isComName(s.portName) || s.portName[0] == '/', "port argument form");
   }
 }
 
