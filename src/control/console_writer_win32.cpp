@@ -1,8 +1,10 @@
 // The console writer's platform part on Windows. The C library here has no
 // stream over a callback, so the stream writes into a pipe whose other end a
-// small pump thread reads and hands on. Standard output is written with
-// WriteFile in text-mode line ends: every line feed goes out as carriage
-// return and line feed, as a Windows console program's output does.
+// small pump thread reads and hands on. Standard output goes out in
+// text-mode line ends: every line feed as carriage return and line feed, as
+// a Windows console program's output does. The program prints UTF-8: a
+// console window gets it as UTF-16 (WriteConsoleW), so that names show as
+// typed; a pipe or a file gets the UTF-8 bytes (WriteFile).
 //
 // An unbuffered stream would cost a pipe write per character here (this C
 // library's formatted printing puts characters one by one), so an
@@ -21,6 +23,7 @@
 #include <string>
 #include <thread>
 
+#include "control/console_text_win32.h"
 #include "control/console_writer.h"
 
 namespace {
@@ -58,6 +61,22 @@ void pump(int readEnd, void* context, void (*put)(void*, const char*, size_t)) {
     put(context, buffer, static_cast<size_t>(n));
   }
   _close(readEnd);
+}
+
+// A console window, in UTF-16, so that every character shows as printed.
+bool writeConsole(HANDLE out, const std::wstring& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, kConsoleChunk));
+    // A pair of surrogates goes out in one piece.
+    if (done + chunk < text.size() && IS_HIGH_SURROGATE(text[done + chunk - 1])) --chunk;
+    DWORD written = 0;
+    if (!WriteConsoleW(out, text.data() + done, chunk, &written, nullptr) || written == 0) {
+      return false;
+    }
+    done += written;
+  }
+  return true;
 }
 
 bool writeAll(HANDLE out, const char* text, size_t length) {
@@ -119,6 +138,14 @@ ConsoleSink standardOutputSink() {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   sink.interactive = out != nullptr && out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode);
+  if (sink.interactive) {
+    // Only the writer's thread writes: the cut sequence needs no lock.
+    auto carry = std::make_shared<std::string>();
+    sink.write = [out, carry](const char* text, size_t length) {
+      return writeConsole(out, consoleText(text, length, *carry, GetConsoleOutputCP()));
+    };
+    return sink;
+  }
   sink.write = [out](const char* text, size_t length) {
     if (out == nullptr || out == INVALID_HANDLE_VALUE) return false;
     std::string lines;
