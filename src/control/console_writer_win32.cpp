@@ -8,8 +8,9 @@
 //
 // An unbuffered stream would cost a pipe write per character here (this C
 // library's formatted printing puts characters one by one), so an
-// interactive stream is buffered too, and a flusher thread hands its text on
-// every few milliseconds: at once for whoever watches the console.
+// interactive stream is buffered too, in a watched buffer, and a flusher
+// thread hands its text on as soon as the buffer takes some (at once for
+// whoever watches the console) and sleeps while nothing is printed.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -23,6 +24,7 @@
 #include <string>
 #include <thread>
 
+#include "control/buffer_watch_win32.h"
 #include "control/console_text_win32.h"
 #include "control/console_writer.h"
 
@@ -33,23 +35,30 @@ constexpr unsigned kPipeSize = 1u << 20;
 // A console window takes at most this much in one write on older systems.
 constexpr DWORD kConsoleChunk = 16 * 1024;
 
-// How often an interactive stream's buffer is handed on.
-constexpr DWORD kFlushMillis = 15;
+constexpr size_t kStreamBuffer = 1 << 16;
 
 // The threads that serve one stream.
 struct StreamThreads {
   std::thread pump;
-  std::thread flusher;  // interactive streams only
+  std::thread flusher;                 // interactive streams only
+  std::unique_ptr<BufferWatch> watch;  // their buffer
   std::shared_ptr<std::atomic<bool>> closing;
 };
 
 std::mutex pumpsMutex;
 std::map<std::FILE*, StreamThreads> pumps;
 
-void flushEvery(std::FILE* stream, std::shared_ptr<std::atomic<bool>> closing) {
-  while (!closing->load()) {
-    Sleep(kFlushMillis);
+// Hands the stream's text on each time its buffer takes some. The guard goes
+// back on under the stream's lock, right after the flush has emptied it.
+void flushWhenWritten(std::FILE* stream, BufferWatch* watch,
+                      std::shared_ptr<std::atomic<bool>> closing) {
+  for (;;) {
+    WaitForSingleObject(watch->written(), INFINITE);
+    if (closing->load()) return;
+    _lock_file(stream);
     std::fflush(stream);
+    watch->rearm();
+    _unlock_file(stream);
   }
 }
 
@@ -104,11 +113,21 @@ std::FILE* openCallbackStream(void* context, void (*put)(void*, const char*, siz
     _close(ends[1]);
     return nullptr;
   }
-  std::setvbuf(stream, nullptr, _IOFBF, 1 << 16);
   StreamThreads threads;
+  if (interactive) threads.watch = std::make_unique<BufferWatch>(kStreamBuffer);
+  if (threads.watch != nullptr && threads.watch->buffer() != nullptr) {
+    std::setvbuf(stream, threads.watch->buffer(), _IOFBF, threads.watch->size());
+  } else {
+    // Without a watched buffer, an interactive stream's every print goes
+    // straight into the pipe.
+    std::setvbuf(stream, nullptr, interactive ? _IONBF : _IOFBF, kStreamBuffer);
+    threads.watch.reset();
+  }
   threads.closing = std::make_shared<std::atomic<bool>>(false);
   threads.pump = std::thread(pump, ends[0], context, put);
-  if (interactive) threads.flusher = std::thread(flushEvery, stream, threads.closing);
+  if (threads.watch != nullptr) {
+    threads.flusher = std::thread(flushWhenWritten, stream, threads.watch.get(), threads.closing);
+  }
   std::lock_guard<std::mutex> lock(pumpsMutex);
   pumps.emplace(stream, std::move(threads));
   return stream;
@@ -126,11 +145,14 @@ void closeCallbackStream(std::FILE* stream) {
   }
   if (threads.flusher.joinable()) {
     threads.closing->store(true);
+    SetEvent(threads.watch->written());
     threads.flusher.join();
   }
   // Closing the write end ends the pump once it has handed everything on.
+  // The buffer goes after the stream that uses it.
   std::fclose(stream);
   if (threads.pump.joinable()) threads.pump.join();
+  threads.watch.reset();
 }
 
 ConsoleSink standardOutputSink() {
