@@ -89,6 +89,8 @@ void undefineWinePorts(const std::map<int, std::string>& devices) {
             " /f");
     removeWinePort(number);
   }
+  // Until its server ends, Wine keeps the devices of the ports it took up.
+  restartWineServer();
 }
 
 void removeWinePort(int number) {

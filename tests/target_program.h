@@ -34,7 +34,7 @@ void removeWinePort(int number);
 // they stand in the system's serial device map, as real ports do (a bare
 // link made by linkWinePort() does not). The restart ends every Wine process
 // of the prefix, so only tests that run alone may call it. False if it cannot
-// be done. undefineWinePorts() removes them from the list again.
+// be done. undefineWinePorts() removes them again, restarting the server too.
 bool defineWinePorts(const std::map<int, std::string>& devices);
 void undefineWinePorts(const std::map<int, std::string>& devices);
 
