@@ -23,8 +23,12 @@ bool isComNumberName(const char* name) {
 
 }  // namespace
 
-PortEnvironment PortEnvironment::fromProcess() {
-  return PortEnvironment();
+// Nothing to know: the system finds its COM ports itself.
+struct PortEnvironment {};
+
+const PortEnvironment& processPortEnvironment() {
+  static const PortEnvironment env;
+  return env;
 }
 
 int resolvePort(const char* portName, const PortEnvironment&, std::string* device) {

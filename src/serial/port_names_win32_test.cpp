@@ -30,7 +30,7 @@ TEST(PortNamesWin32, ComNamesOnlyAndTheirDevicePaths) {
       {"COM3x", ERROR_FILE_NOT_FOUND, "", "\\\\.\\COM3x"},
       {"LPT1", ERROR_FILE_NOT_FOUND, "", "LPT1"},
   };
-  const PortEnvironment env = PortEnvironment::fromProcess();
+  const PortEnvironment& env = processPortEnvironment();
   for (const NameCase& c : cases) {
     std::string device;
     EXPECT_EQ(resolvePort(c.name, env, &device), c.result) << c.name;

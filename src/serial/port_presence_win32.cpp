@@ -59,8 +59,3 @@ bool portPresent(const std::string& device, const PortEnvironment&) {
   const std::wstring name = comNameOf(device);
   return inSerialDeviceMap(name) || dosDeviceDefined(name);
 }
-
-// Only COM ports are ever opened here, and they are all serial lines.
-bool mayBeTerminal(const std::string&, const PortEnvironment&) {
-  return true;
-}
