@@ -6,6 +6,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "control/port_argument.h"
+#include "serial/port_names.h"
+
 int32_t parseDecimal(const char* text) {
   const char* p = text;
   while (std::isspace(static_cast<unsigned char>(*p))) ++p;
@@ -26,8 +29,9 @@ int32_t parseDecimal(const char* text) {
 namespace {
 
 bool isPortArgument(const char* arg) {
-  // A path names a serial device directly on POSIX systems.
-  return std::strncmp(arg, "COM", 3) == 0 || arg[0] == '/';
+  // "com3" too: Windows' device names ignore case. A path names a serial
+  // device directly on POSIX systems.
+  return hasComPrefix(arg) || arg[0] == '/';
 }
 
 // Applies an option that takes a value. Returns false on a marker-order stop.
@@ -192,7 +196,7 @@ ParseResult parseCommandLine(int argc, char** argv, CaptureSettings& settings, s
     // Option words all begin with '-', so a port argument can be told apart
     // before them; an option's value is consumed without being tested.
     if (isPortArgument(arg)) {
-      settings.portName = arg;
+      settings.portName = portNameOf(argv[i]);
     } else if (isLongOption(arg)) {
       parseLongOption(argc, argv, &i, settings, result);
       if (result.outcome != ParseOutcome::kRun) return result;
