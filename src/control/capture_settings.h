@@ -25,7 +25,7 @@ struct CaptureSettings {
   uint8_t endMarker = 0;    // 0: no end marker
   bool useOverlapped = true;
   const char* txString = "^";
-  int32_t txCount = 0;  // the one setting the supervisor changes: it counts down
+  int32_t txCount = 0;  // transmissions; the supervisor counts down a copy of its own
   const char* signalList = nullptr;
 
   // The long options. Left at these defaults, a run is exactly as without them.
