@@ -14,6 +14,7 @@
 #include "control/exit_status.h"
 #include "control/help.h"
 #include "control/port_listing.h"
+#include "control/rack_run.h"
 #include "control/settings_parts.h"
 #include "control/usage.h"
 #include "serial/device_line.h"
@@ -71,12 +72,13 @@ Wake awaitTransmission(const CaptureState& state, SerialLine& port, Interruption
 // sleep (the worker restarts it on every read), when the worker has ended,
 // or when the run is interrupted.
 void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine& port,
-               Interruption& interruption) {
+               Interruption& interruption, Deadline& deadline) {
   int32_t transmissionsLeft = settings.txCount;
   const size_t txLength = std::strlen(settings.txString);
   while (state.countdown.get() != 0) {
     state.countdown.tick();
     if (!state.workerRunning.load()) break;
+    if (deadline.passed()) return;
     Wake wake = passSleep(state, interruption);
     if (wake != Wake::kElapsed) return;
     if (transmissionsLeft != 0) {
@@ -101,23 +103,52 @@ void stopWorker(CaptureState& state, SerialLine& port, std::thread& worker) {
   worker.join();
 }
 
+// How the run ended, from what stands once the worker has stopped. An
+// interruption is named first, as its status is the one the process ends
+// with.
+RunEnd howTheRunEnded(const CaptureState& state, int opened, const Interruption& interruption,
+                      const Deadline& deadline) {
+  if (interruption.exitStatus() != 0) return RunEnd::kInterrupted;
+  if (opened != 0) return RunEnd::kOpenFailure;
+  if (deadline.reached()) return RunEnd::kDeadline;
+  if (state.filter.end == FilterState::End::kCtrlZ) return RunEnd::kCtrlZ;
+  if (state.filter.end == FilterState::End::kEndPhrase) return RunEnd::kEndPhrase;
+  if (state.result.load() != 0) return RunEnd::kLineFailure;
+  return RunEnd::kTimeOut;
+}
+
+// A run that ends before capturing: the capture or raw file cannot be opened.
+int endBeforeCapture(RackRun& rack, const Interruption& interruption) {
+  RackRun::End end{};
+  end.end = RunEnd::kFileFailure;
+  end.result = kResultFileError;
+  end.interruptedStatus = interruption.exitStatus();
+  end.signal = interruption.name();
+  return rack.finish(end);
+}
+
 }  // namespace
 
 int runCapture(const CaptureSettings& settings, bool startInSegment, const PortEnvironment& env,
-               std::FILE* console, Interruption& interruption) {
+               std::FILE* console, Interruption& interruption, const ReadTime& started) {
+  RackRun rack(settings, started, console);
   CaptureFile file(console);
   if (file.open(settings.outputPath) != 0) {
     std::fprintf(console, "\n>>>unable to open file %s\n", settings.outputPath);
-    return exitStatusFor(kResultFileError);
+    return endBeforeCapture(rack, interruption);
   }
+  if (rack.openRaw() != 0) return endBeforeCapture(rack, interruption);
   DeviceLine port;
   CaptureState state;
   state.file = &file;
   state.port = &port;
+  state.raw = rack.raw();
   state.filter.inSegment = startInSegment;
   state.onWorkerEnd = [&interruption] { interruption.wake(); };
-  state.result.store(openPort(portRequestOf(settings), env, port, console));
+  const int opened = openPort(portRequestOf(settings), env, port, console);
+  state.result.store(opened);
   state.countdown.set(settings.timeoutSeconds);
+  state.tap = rack.tapFrom(std::chrono::steady_clock::now());
 
   CaptureWorker worker(workerSettingsOf(settings), state, console);
   std::thread workerThread;
@@ -135,20 +166,34 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
     workerThread = std::thread([&worker] { worker.run(); });
   }
 
-  supervise(settings, state, port, interruption);
+  supervise(settings, state, port, interruption, rack.deadline());
   int result = state.result.load();
 
   stopWorker(state, port, workerThread);
+  rack.workerStopped(port.lineErrors());
   file.close();
+  if (state.raw != nullptr) state.raw->close();
   port.close();
   std::fputs("\n", console);
 
-  if (interruption.exitStatus() != 0) return interruption.exitStatus();
-  if (file.error() != 0 && result == 0) result = kResultFileError;
-  return exitStatusFor(result);
+  const bool fileFailed = file.error() != 0 || (state.raw != nullptr && state.raw->error() != 0);
+  if (fileFailed && result == 0) result = kResultFileError;
+  RackRun::End end;
+  end.end = howTheRunEnded(state, opened, interruption, rack.deadline());
+  end.result = result;
+  end.interruptedStatus = interruption.exitStatus();
+  end.signal = interruption.name();
+  end.bytesRead = state.totalByteRead;
+  end.fileBytes = file.bytesWritten();
+  end.lines = file.lineFeedsWritten();
+  end.firstRead = state.firstRead;
+  end.lastRead = state.lastRead;
+  return rack.finish(end);
 }
 
 int runProgram(int argc, char** argv, std::FILE* console, Interruption& interruption) {
+  // A deadline counts from here, and the summary names this as the start.
+  const ReadTime started = ReadTime::now();
   CaptureSettings settings;
   ParseResult parsed = parseCommandLine(argc, argv, settings, console);
   switch (parsed.outcome) {
@@ -170,5 +215,5 @@ int runProgram(int argc, char** argv, std::FILE* console, Interruption& interrup
       break;
   }
   return runCapture(settings, parsed.startInSegment, processPortEnvironment(), console,
-                    interruption);
+                    interruption, started);
 }

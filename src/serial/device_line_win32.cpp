@@ -29,6 +29,7 @@
 #include "serial/device_line.h"
 #include "serial/input_queue.h"
 #include "serial/line_dcb_win32.h"
+#include "serial/line_errors_win32.h"
 
 namespace {
 
@@ -99,6 +100,16 @@ struct DeviceLine::Impl {
   InputQueue queue;
   int lineError = 0;  // the line failed; reported after a pending line feed
   bool readPending = false;
+  // The error flags every ClearCommError reported since open(), counted.
+  mutable LineErrors errorsSeen;
+
+  // Asks the driver for its error flags and queue; counts the flags.
+  bool clearErrors(COMSTAT* comStat) const {
+    DWORD errors = 0;
+    if (!ClearCommError(h, &errors, comStat)) return false;
+    countCommErrors(errors, errorsSeen);
+    return true;
+  }
 
   // The supervisor's, under outMutex: transmissions in flight, oldest first,
   // and events ready for the next ones.
@@ -145,10 +156,9 @@ struct DeviceLine::Impl {
   // than the queue has room for. Returns the bytes it delivered at once;
   // readPending says whether it is still going on.
   DWORD startRead() {
-    DWORD errors = 0;
     COMSTAT comStat;
     size_t wanted = 1;
-    if (ClearCommError(h, &errors, &comStat) && comStat.cbInQue > 0) wanted = comStat.cbInQue;
+    if (clearErrors(&comStat) && comStat.cbInQue > 0) wanted = comStat.cbInQue;
     const size_t room = InputQueue::kCapacity - queue.size();
     if (wanted > room) wanted = room;
     if (wanted > kReadChunk) wanted = kReadChunk;
@@ -235,6 +245,10 @@ int DeviceLine::open(const std::string& devicePath) {
   m.queue.clear();
   m.lineError = 0;
   m.readPending = false;
+  // Errors from before the open are not this run's.
+  COMSTAT comStat;
+  (void)m.clearErrors(&comStat);
+  m.errorsSeen = LineErrors{};
   return 0;
 }
 
@@ -346,9 +360,12 @@ size_t DeviceLine::take(uint8_t* buffer, size_t max) {
 int DeviceLine::check() const {
   const Impl& m = *impl_;
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
-  DWORD errors = 0;
   COMSTAT comStat;
-  return ClearCommError(m.h, &errors, &comStat) ? 0 : errorNumber(lastError());
+  return m.clearErrors(&comStat) ? 0 : errorNumber(lastError());
+}
+
+std::optional<LineErrors> DeviceLine::lineErrors() {
+  return impl_->errorsSeen;
 }
 
 void DeviceLine::transmit(const char* text, size_t length) {
