@@ -252,7 +252,7 @@ LineFault DeviceLine::configure(const LineSettings& settings) {
     err = modemLines(m.fd, TIOCMBIS, TIOCM_DTR | TIOCM_RTS);
   }
   // A tty has no read time-outs, event mask or I/O requests to set up.
-  if (noModemLines(err)) return {};
+  if (err == 0 || noModemLines(err)) return {};
   return {LineStep::kSettings, err};
 }
 
