@@ -183,6 +183,50 @@ TEST_F(SummaryTest, UnwritableSummaryFolder) {
   EXPECT_EQ(workFile("out.spt"), "kept\r\n");
 }
 
+// Files that must not be written as asked: a summary or raw copy that names
+// the capture file would destroy or garble it; a raw copy on a full disk is
+// a write error (255), and capture goes on.
+TEST_F(SummaryTest, FilesThatCannotTakeWhatTheyAreGiven) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"summary is the capture file",
+       {"--summary", "./out.spt"},
+       0,
+       "\n>>>unable to write summary ./out.spt : it is a capture file\n"},
+      {"raw copy is the capture file",
+       {"--raw", "out.spt"},
+       fileErrorStatus(),
+       "\n>>>unable to open file out.spt\n"},
+      {"raw copy on a full disk",
+       {"--raw", "/dev/full"},
+       fileErrorStatus(),
+       "\n>>>write error on file /dev/full : 28\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (std::string(c.name) == "raw copy on a full disk" && underWine()) continue;
+    std::filesystem::remove(work().file("out.spt"));
+    PtyDevice device;
+    std::vector<std::string> args = {port(device), "-ntx", "1", "-t", "30", "-f", "out.spt"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    auto run = start(args);
+    // A raw copy that cannot be opened stops the run before the port opens.
+    const bool opens = c.message.find("unable to open") == std::string::npos;
+    if (opens) {
+      ASSERT_TRUE(awaitTransmission(device, *run));
+      ASSERT_TRUE(device.send("kept\n\x1a\n"));
+    }
+    ProgramResult result = finish(*run);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_NE(result.out.find(c.message), std::string::npos) << result.out;
+    EXPECT_EQ(workFile("out.spt"), opens ? "kept\r\n" : "");
+  }
+}
+
 // What the counters say: bytes read, what went into the file (CR LF and
 // timestamps included) and its line feeds, the first and last read.
 TEST_F(SummaryTest, CountsWhatWasReadAndWritten) {

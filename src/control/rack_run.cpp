@@ -1,6 +1,10 @@
 // The long options' part of a capture run.
 #include "control/rack_run.h"
 
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
 #include "control/exit_status.h"
 
 #ifndef SERCAP_VERSION
@@ -11,6 +15,12 @@ namespace {
 
 constexpr int kResultFailText = 3;
 constexpr int kResultNoEndMark = 5;
+
+// Whether two paths lead to one file that exists.
+bool sameFile(const char* a, const char* b) {
+  std::error_code ignored;
+  return b != nullptr && std::filesystem::equivalent(a, b, ignored);
+}
 
 }  // namespace
 
@@ -40,7 +50,9 @@ RackRun::RackRun(const CaptureSettings& settings, const ReadTime& started, std::
 
 int RackRun::openRaw() {
   if (settings_.rawPath == nullptr) return 0;
-  const int error = raw_.open(settings_.rawPath);
+  // The raw bytes must not be mixed into the capture file.
+  int error = sameFile(settings_.rawPath, settings_.outputPath) ? EEXIST : 0;
+  if (error == 0) error = raw_.open(settings_.rawPath);
   if (error != 0) std::fprintf(console_, "\n>>>unable to open file %s\n", settings_.rawPath);
   return error;
 }
@@ -83,6 +95,13 @@ int RackRun::finish(const End& e) {
   s.failMatches = failTexts_.matches();
   s.lineErrors = lineErrors_;
   s.signal = e.signal;
-  writeSummary(settings_.summaryPath, s, console_);
+  // Renamed over the capture or the raw file, the summary would replace it.
+  if (sameFile(settings_.summaryPath, settings_.outputPath) ||
+      sameFile(settings_.summaryPath, settings_.rawPath)) {
+    std::fprintf(console_, "\n>>>unable to write summary %s : it is a capture file\n",
+                 settings_.summaryPath);
+  } else {
+    writeSummary(settings_.summaryPath, s, console_);
+  }
   return status;
 }
