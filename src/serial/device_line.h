@@ -37,7 +37,7 @@ class DeviceLine final : public SerialLine {
   std::optional<LineErrors> lineErrors() override;
   int applySignal(int code) override;
   void stopWaiting() override;
-  // On POSIX also puts back the tty settings found at open(), once waiting
+  // On Linux also puts back the tty settings found at open(), once waiting
   // output has gone.
   void close() override;
 
