@@ -129,9 +129,9 @@ TEST_F(SummaryTest, EndAndStatusForEveryWayARunEnds) {
       EXPECT_EQ(summaryValue(json, "signal"), "null");
     }
     if (std::string(c.end) == "deadline") {
-      // Never early, up to a second late (and a second for a slow start).
+      // Never early, up to a second late (and time for a slow start).
       EXPECT_GE(result.seconds, 3.0);
-      EXPECT_LT(result.seconds, 5.5);
+      EXPECT_LT(result.seconds, underWine() ? 8.0 : 5.5);
     }
   }
 }
@@ -208,7 +208,10 @@ TEST_F(SummaryTest, FilesThatCannotTakeWhatTheyAreGiven) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    if (std::string(c.name) == "raw copy on a full disk" && underWine()) continue;
+    if (std::string(c.name) == "raw copy on a full disk" && underWine()) {
+      std::printf("not shown under Wine: %s (Windows has no /dev/full)\n", c.name);
+      continue;
+    }
     std::filesystem::remove(work().file("out.spt"));
     PtyDevice device;
     std::vector<std::string> args = {port(device), "-ntx", "1", "-t", "30", "-f", "out.spt"};
@@ -244,7 +247,13 @@ TEST_F(SummaryTest, CountsWhatWasReadAndWritten) {
   EXPECT_EQ(summaryValue(json, "bytes_read"), "17") << json;
   EXPECT_EQ(summaryValue(json, "file_bytes"), std::to_string(file.size())) << json;
   EXPECT_EQ(summaryValue(json, "lines"), "3") << json;
-  EXPECT_EQ(summaryValue(json, "line_errors"), "null") << "a pseudo-terminal keeps no counts";
+  if (underWine()) {
+    // Windows counts ClearCommError's flags on every port; Wine reports none.
+    EXPECT_EQ(summaryValue(json, "line_errors"),
+              R"({"overrun": 0, "buffer_overrun": 0, "framing": 0, "parity": 0, "break": 0})");
+  } else {
+    EXPECT_EQ(summaryValue(json, "line_errors"), "null") << "a pseudo-terminal keeps no counts";
+  }
   const std::string first = summaryValue(json, "first_byte");
   const std::string last = summaryValue(json, "last_byte");
   const std::regex utc(R"("\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z")");

@@ -127,6 +127,23 @@ int endBeforeCapture(RackRun& rack, const Interruption& interruption) {
   return rack.finish(end);
 }
 
+// A run that captured, or tried to: its end as the summary tells it, and
+// its exit status. `result` is the run's, a file failure included.
+int endOfCapture(RackRun& rack, const CaptureState& state, int opened, int result,
+                 const Interruption& interruption) {
+  RackRun::End end;
+  end.end = howTheRunEnded(state, opened, interruption, rack.deadline());
+  end.result = result;
+  end.interruptedStatus = interruption.exitStatus();
+  end.signal = interruption.name();
+  end.bytesRead = state.totalByteRead;
+  end.fileBytes = state.file->bytesWritten();
+  end.lines = state.file->lineFeedsWritten();
+  end.firstRead = state.firstRead;
+  end.lastRead = state.lastRead;
+  return rack.finish(end);
+}
+
 }  // namespace
 
 int runCapture(const CaptureSettings& settings, bool startInSegment, const PortEnvironment& env,
@@ -178,17 +195,7 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
 
   const bool fileFailed = file.error() != 0 || (state.raw != nullptr && state.raw->error() != 0);
   if (fileFailed && result == 0) result = kResultFileError;
-  RackRun::End end;
-  end.end = howTheRunEnded(state, opened, interruption, rack.deadline());
-  end.result = result;
-  end.interruptedStatus = interruption.exitStatus();
-  end.signal = interruption.name();
-  end.bytesRead = state.totalByteRead;
-  end.fileBytes = file.bytesWritten();
-  end.lines = file.lineFeedsWritten();
-  end.firstRead = state.firstRead;
-  end.lastRead = state.lastRead;
-  return rack.finish(end);
+  return endOfCapture(rack, state, opened, result, interruption);
 }
 
 int runProgram(int argc, char** argv, std::FILE* console, Interruption& interruption) {
