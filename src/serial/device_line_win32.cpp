@@ -365,6 +365,7 @@ int DeviceLine::check() const {
 }
 
 std::optional<LineErrors> DeviceLine::lineErrors() {
+  if (!impl_->isOpen()) return std::nullopt;
   return impl_->errorsSeen;
 }
 
