@@ -1,10 +1,19 @@
 // The long options a test rack uses, run as a user runs them: the summary,
 // fail texts, the expected end, the deadline, timestamps, the raw copy.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <regex>
 
 #include "sercap_test.h"
 
 namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
 
 using RackStopTest = SercapTest;
 
@@ -31,6 +40,370 @@ TEST_F(RackStopTest, HelpVersionAndWrongLongOptions) {
     EXPECT_EQ(result.out.substr(0, c.firstLine.size()), c.firstLine) << result.out;
     EXPECT_TRUE(std::filesystem::is_empty(work().path())) << c.args[0];
   }
+}
+
+// The summary's value for `key` as its JSON text ("\"ctrl-z\"", "0", "null",
+// "[...]"), or "" when the key is missing.
+std::string summaryValue(const std::string& json, const std::string& key) {
+  const std::regex pattern("\n  \"" + key + "\": ((\\[[^\\]]*\\])|[^\n]*?),?\n");
+  std::smatch m;
+  return std::regex_search(json, m, pattern) ? m[1].str() : "";
+}
+
+std::string quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
+
+// Whether a JSON parser takes the file as one object (python3's, when there
+// is one): the summary must be JSON, not merely look like it.
+bool parsesAsJson(const std::string& path) {
+  const std::string command =
+      "python3 -c 'import json,sys; assert isinstance(json.load(open(sys.argv[1], "
+      "encoding=\"utf-8\")), dict)' '" +
+      path + "' 2>&1";
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return true;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+  }
+  const int status = ::pclose(pipe);
+  return status == 0 || WEXITSTATUS(status) == 127;  // no python3: not checked here
+}
+
+class SummaryTest : public SercapTest {
+ protected:
+  std::string summary() { return workFile("s.json"); }
+};
+
+// The summary's "end" for every way a run ends, with the status the process
+// really ended with.
+TEST_F(SummaryTest, EndAndStatusForEveryWayARunEnds) {
+  struct Case {
+    const char* name;
+    const char* end;
+    std::vector<std::string> options;
+    std::function<void(PtyDevice&, ProgramRun&)> play;  // what happens once capturing
+  } cases[] = {
+      {"ctrl-z",
+       "ctrl-z",
+       {"-t", "30"},
+       [](PtyDevice& d, ProgramRun&) { ASSERT_TRUE(d.send("report\n\x1a\n")); }},
+      {"end phrase",
+       "end-phrase",
+       {"-t", "30"},
+       [](PtyDevice& d, ProgramRun&) { ASSERT_TRUE(d.send("done: kwo end\n")); }},
+      {"time-out", "time-out", {"-t", "1"}, [](PtyDevice&, ProgramRun&) {}},
+      {"deadline", "deadline", {"-t", "-1", "--max-time", "3"}, [](PtyDevice&, ProgramRun&) {}},
+      {"signal",
+       "interrupted",
+       {"-t", "30"},
+       [](PtyDevice&, ProgramRun& run) { run.signal(SIGINT); }},
+      {"hang-up",
+       "line-failure",
+       {"-t", "30"},
+       [](PtyDevice& d, ProgramRun&) {
+         ASSERT_TRUE(d.send("last words\n"));
+         ASSERT_TRUE(d.waitUntilTaken());
+         d.hangUp();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(work().file("s.json"));
+    PtyDevice device;
+    std::vector<std::string> args = {"-ntx", "1", "-f", "out.spt", "--summary", "s.json"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    auto run = startOnLine(device, args);
+    ASSERT_NE(run, nullptr);
+    c.play(device, *run);
+    ProgramResult result = finish(*run);
+    const std::string json = summary();
+    EXPECT_EQ(summaryValue(json, "end"), quoted(c.end)) << json;
+    EXPECT_EQ(summaryValue(json, "exit_status"), std::to_string(result.status)) << json;
+    EXPECT_EQ(summaryValue(json, "port"), quoted(port(device)));
+    EXPECT_TRUE(parsesAsJson(work().file("s.json"))) << json;
+    if (std::string(c.end) == "interrupted") {
+      EXPECT_EQ(result.status, interruptedStatus());
+      EXPECT_EQ(summaryValue(json, "signal"), quoted(underWine() ? "CTRL_C_EVENT" : "SIGINT"));
+    } else {
+      EXPECT_EQ(summaryValue(json, "signal"), "null");
+    }
+    if (std::string(c.end) == "deadline") {
+      // Never early, up to a second late (and time for a slow start).
+      EXPECT_GE(result.seconds, 3.0);
+      EXPECT_LT(result.seconds, underWine() ? 8.0 : 5.5);
+    }
+  }
+}
+
+TEST_F(SummaryTest, RunsThatNeverCapture) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* end;
+    int status;
+  } cases[] = {
+      {"port missing", {"COM250", "-f", "out.spt"}, "open-failure", 1},
+      {"capture file unwritable",
+       {"COM250", "-f", "no/such/folder/out.spt"},
+       "file-failure",
+       fileErrorStatus()},
+      {"raw file unwritable",
+       {"COM250", "-f", "out.spt", "--raw", "no/such/raw.bin"},
+       "file-failure",
+       fileErrorStatus()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--summary", "s.json"});
+    auto run = start(args);
+    ProgramResult result = finish(*run);
+    EXPECT_EQ(result.status, c.status);
+    const std::string json = summary();
+    EXPECT_EQ(summaryValue(json, "end"), quoted(c.end)) << json;
+    EXPECT_EQ(summaryValue(json, "exit_status"), std::to_string(c.status)) << json;
+    EXPECT_EQ(summaryValue(json, "bytes_read"), "0");
+    EXPECT_EQ(summaryValue(json, "first_byte"), "null");
+    EXPECT_EQ(summaryValue(json, "line_errors"), "null");
+  }
+}
+
+// A summary that cannot be written says so and changes nothing else.
+TEST_F(SummaryTest, UnwritableSummaryFolder) {
+  PtyDevice device;
+  auto run =
+      startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt", "--summary", "nodir/s.json"});
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send("kept\n\x1a\n"));
+  ProgramResult result = finish(*run);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(result.out.find("\n>>>unable to write summary nodir/s.json : "), std::string::npos)
+      << result.out;
+  EXPECT_EQ(workFile("out.spt"), "kept\r\n");
+}
+
+// Files that must not be written as asked: a summary or raw copy that names
+// the capture file would destroy or garble it; a raw copy on a full disk is
+// a write error (255), and capture goes on.
+TEST_F(SummaryTest, FilesThatCannotTakeWhatTheyAreGiven) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"summary is the capture file",
+       {"--summary", "./out.spt"},
+       0,
+       "\n>>>unable to write summary ./out.spt : it is a capture file\n"},
+      {"raw copy is the capture file",
+       {"--raw", "out.spt"},
+       fileErrorStatus(),
+       "\n>>>unable to open file out.spt\n"},
+      {"raw copy on a full disk",
+       {"--raw", "/dev/full"},
+       fileErrorStatus(),
+       "\n>>>write error on file /dev/full : 28\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (std::string(c.name) == "raw copy on a full disk" && underWine()) {
+      std::printf("not shown under Wine: %s (Windows has no /dev/full)\n", c.name);
+      continue;
+    }
+    std::filesystem::remove(work().file("out.spt"));
+    PtyDevice device;
+    std::vector<std::string> args = {port(device), "-ntx", "1", "-t", "30", "-f", "out.spt"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    auto run = start(args);
+    // A raw copy that cannot be opened stops the run before the port opens.
+    const bool opens = c.message.find("unable to open") == std::string::npos;
+    if (opens) {
+      ASSERT_TRUE(awaitTransmission(device, *run));
+      ASSERT_TRUE(device.send("kept\n\x1a\n"));
+    }
+    ProgramResult result = finish(*run);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_NE(result.out.find(c.message), std::string::npos) << result.out;
+    EXPECT_EQ(workFile("out.spt"), opens ? "kept\r\n" : "");
+  }
+}
+
+// What the counters say: bytes read, what went into the file (CR LF and
+// timestamps included) and its line feeds, the first and last read.
+TEST_F(SummaryTest, CountsWhatWasReadAndWritten) {
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt", "--summary", "s.json",
+                                  "--timestamps=elapsed"});
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send("one\r\ntwo\n"));
+  ASSERT_TRUE(device.waitUntilTaken());
+  ASSERT_TRUE(device.send("three\n\x1a\n"));
+  ProgramResult result = finish(*run);
+  ASSERT_EQ(result.status, 0);
+  const std::string json = summary();
+  const std::string file = workFile("out.spt");
+  EXPECT_EQ(summaryValue(json, "bytes_read"), "17") << json;
+  EXPECT_EQ(summaryValue(json, "file_bytes"), std::to_string(file.size())) << json;
+  EXPECT_EQ(summaryValue(json, "lines"), "3") << json;
+  if (underWine()) {
+    // Windows counts ClearCommError's flags on every port; Wine reports none.
+    EXPECT_EQ(summaryValue(json, "line_errors"),
+              R"({"overrun": 0, "buffer_overrun": 0, "framing": 0, "parity": 0, "break": 0})");
+  } else {
+    EXPECT_EQ(summaryValue(json, "line_errors"), "null") << "a pseudo-terminal keeps no counts";
+  }
+  const std::string first = summaryValue(json, "first_byte");
+  const std::string last = summaryValue(json, "last_byte");
+  const std::regex utc(R"("\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z")");
+  EXPECT_TRUE(std::regex_match(first, utc)) << first;
+  EXPECT_TRUE(std::regex_match(last, utc)) << last;
+  EXPECT_LE(first, last);
+  EXPECT_LE(summaryValue(json, "started"), first);
+  EXPECT_LE(last, summaryValue(json, "ended"));
+}
+
+struct StatusCase {
+  const char* name;
+  std::vector<std::string> options;
+  std::string sent;  // "" sends nothing: the run ends by its time-out
+  bool hangUp;
+  int status;
+  // Short only where the time-out ends the run: elsewhere a slow start must
+  // not let it end before the device has played its part.
+  const char* timeOut = sent.empty() ? "2" : "30";
+};
+
+void PrintTo(const StatusCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class RackStatusTest : public SercapTest, public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(RackStatusTest, FailTextsAndExpectedEnd) {
+  const StatusCase& c = GetParam();
+  PtyDevice device;
+  std::vector<std::string> args = {"-ntx", "1", "-t", c.timeOut, "-f", "out.spt"};
+  args.insert(args.end(), c.options.begin(), c.options.end());
+  auto run = startOnLine(device, args);
+  ASSERT_NE(run, nullptr);
+  if (!c.sent.empty()) {
+    ASSERT_TRUE(device.send(c.sent));
+  }
+  if (c.hangUp) {
+    ASSERT_TRUE(device.waitUntilTaken());
+    device.hangUp();
+  }
+  ProgramResult result = finish(*run);
+  EXPECT_EQ(result.status, c.status) << result.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, RackStatusTest,
+    ::testing::Values(
+        StatusCase{
+            "FailTextThenCtrlZ", {"--fail-on", "FAIL"}, "ok\ntest 3 FAIL\nmore\n\x1a\n", false, 3},
+        StatusCase{"NoFailText", {"--fail-on", "FAIL"}, "ok\nall good\n\x1a\n", false, 0},
+        StatusCase{"SecondOfTwoTexts",
+                   {"--fail-on", "FAIL", "--fail-on=panic"},
+                   "kernel panic\n\x1a\n",
+                   false,
+                   3},
+        StatusCase{"ExpectEndTimeOut", {"--expect-end"}, "", false, 5},
+        StatusCase{
+            "ExpectEndDeadline", {"--expect-end", "-t", "-1", "--max-time", "2"}, "", false, 5},
+        StatusCase{"ExpectEndCtrlZ", {"--expect-end"}, "done\n\x1a\n", false, 0},
+        StatusCase{"ExpectEndPhrase", {"--expect-end"}, "kwo end\n", false, 0},
+        StatusCase{"FailWinsOverExpectEnd",
+                   {"--expect-end", "--fail-on", "FAIL"},
+                   "FAIL\n",
+                   false,
+                   3,
+                   "2"},
+        StatusCase{"LineFailureKeepsItsStatus",
+                   {"--fail-on", "FAIL", "--expect-end"},
+                   "FAIL\n",
+                   true,
+                   32}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A fail text that a read cuts in two, and one in an unfinished last line,
+// with the console line each match prints.
+TEST_F(SummaryTest, FailTextsAsWritten) {
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt", "--summary", "s.json",
+                                  "--fail-on", "FAIL", "--fail-on", "panic", "--timestamps"});
+  ASSERT_NE(run, nullptr);
+  // "FA" is read with the line before it, "IL" only with the next line feed.
+  ASSERT_TRUE(device.send("first\nFA"));
+  ASSERT_TRUE(device.waitUntilTaken());
+  ASSERT_TRUE(device.send("IL 3\nok\nkernel panic\x1a\n"));
+  ProgramResult result = finish(*run);
+  EXPECT_EQ(result.status, 3);
+  EXPECT_NE(result.out.find("\n>>>fail text in line 2 : FAIL\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("\n>>>fail text in line 4 : panic\n"), std::string::npos);
+  const std::string json = summary();
+  EXPECT_NE(json.find("  \"fail_matches\": [\n"
+                      "    {\"line\": 2, \"text\": \"FAIL 3\"},\n"
+                      "    {\"line\": 4, \"text\": \"kernel panic\"}\n"
+                      "  ],\n"),
+            std::string::npos)
+      << json;
+}
+
+// Timestamps stamp the text that -mh keeps, from the first byte of each
+// line; they are not counted by the filter's counters (-d) and are never
+// taken for the end phrase or a fail text.
+TEST_F(SummaryTest, TimestampsWithSplitMarkers) {
+  for (const char* mode : {"iso", "elapsed"}) {
+    SCOPED_TRACE(mode);
+    std::filesystem::remove(work().file("out.spt"));
+    PtyDevice device;
+    auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt", "-mh", "-d",
+                                    "--timestamps=" + std::string(mode), "--fail-on", " first"});
+    ASSERT_NE(run, nullptr);
+    ASSERT_TRUE(device.send("noise^first\nsecond\n^dropped\n"));
+    ASSERT_TRUE(device.waitUntilTaken());
+    ASSERT_TRUE(device.send("^third\n^\x1a\n"));
+    ProgramResult result = finish(*run);
+    EXPECT_EQ(result.status, 0) << "a stamp was taken for a fail text";
+    const std::string stamp = std::string(mode) == "iso"
+                                  ? R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z )"
+                                  : R"(\d{1,2}\.\d{3} )";
+    const std::regex expected(stamp + "first\r\n" + stamp + "second\r\n" + stamp + "third\r\n");
+    const std::string file = workFile("out.spt");
+    EXPECT_TRUE(std::regex_match(file, expected)) << file;
+    // "first\nsecond\n" and "third\n": 19 bytes, without the stamps.
+    EXPECT_NE(result.out.find("TotalByteInFile 19 "), std::string::npos) << result.out;
+  }
+}
+
+// The raw copy: every byte read, as it came, also those the filter drops
+// and the Ctrl-Z with what follows it in the same read.
+TEST_F(SummaryTest, RawCopyIsByteExact) {
+  std::string bytes;
+  for (int round = 0; round < 3; ++round) {
+    for (int b = 0; b < 256; ++b) {
+      if (b != 0x1A && b != 0x19) bytes += static_cast<char>(b);
+    }
+    bytes += '\n';
+  }
+  bytes += std::string("\0\xff\x19\n", 4);
+  const std::string last = "end\x1a\n";
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt", "--raw", "raw.bin",
+                                  "--summary", "s.json"});
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send(bytes));
+  ASSERT_TRUE(device.waitUntilTaken());
+  ASSERT_TRUE(device.send(last));
+  ProgramResult result = finish(*run);
+  EXPECT_EQ(result.status, 0);
+  const std::string raw = workFile("raw.bin");
+  EXPECT_EQ(raw.size(), bytes.size() + last.size());
+  EXPECT_TRUE(raw == bytes + last) << "the raw copy differs from what the device sent";
+  EXPECT_EQ(summaryValue(summary(), "bytes_read"), std::to_string(raw.size()));
 }
 
 }  // namespace

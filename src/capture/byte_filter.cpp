@@ -23,8 +23,8 @@ bool isPrintable(uint8_t b) {
 }  // namespace
 
 ByteFilter::ByteFilter(const FilterSettings& settings, FilterState& state, CaptureFile& file,
-                       std::FILE* console)
-    : settings_(settings), state_(state), file_(file), console_(console) {
+                       std::FILE* console, LineTap* tap)
+    : settings_(settings), state_(state), file_(file), console_(console), tap_(tap) {
   for (int b = 0; b < 256; ++b) {
     bool control = b == kCtrlY || b == kCtrlZ;
     bool accepted = isPrintable(b) || b == '\n' || settings.filterOff;
@@ -78,6 +78,7 @@ FilterVerdict ByteFilter::filterByte(uint8_t b) {
   if (logLevel >= 1) echo(b);
   if (b == kCtrlZ) {
     if (logLevel >= 1) std::fputs("\n>>> close\n", console_);
+    state_.end = FilterState::End::kCtrlZ;
     return FilterVerdict::kEnd;
   }
   if (b == kCtrlY) {
@@ -108,15 +109,21 @@ FilterVerdict ByteFilter::filterByte(uint8_t b) {
   return FilterVerdict::kContinue;
 }
 
-FilterVerdict ByteFilter::accept(uint8_t b) {
+void ByteFilter::write(uint8_t b) {
+  if (tap_ != nullptr) tap_->beforeWrite(b, file_);
   file_.put(b);
+}
+
+FilterVerdict ByteFilter::accept(uint8_t b) {
+  write(b);
   ++state_.totalByteInFile;
   ++state_.segmentCount;
   if (b == static_cast<uint8_t>(kEndPhrase[state_.matchPos])) {
     if (++state_.matchPos == kEndPhraseLength) {
-      file_.put('\n');
+      write('\n');
       ++state_.totalByteInFile;
       std::fputs("\n>>> kwo end\n", console_);
+      state_.end = FilterState::End::kEndPhrase;
       return FilterVerdict::kEnd;
     }
   } else {
@@ -128,7 +135,8 @@ FilterVerdict ByteFilter::accept(uint8_t b) {
 }
 
 FilterVerdict ByteFilter::filter(const uint8_t* data, size_t length) {
-  if (settings_.logLevel == 0) {
+  // The block path writes into the file's buffer unseen: not with a tap.
+  if (settings_.logLevel == 0 && tap_ == nullptr) {
     return textSettings_ ? filterQuiet<false>(data, length) : filterQuiet<true>(data, length);
   }
   for (size_t i = 0; i < length; ++i) {

@@ -11,6 +11,7 @@
 
 #include "capture/block_scan.h"
 #include "capture/capture_file.h"
+#include "capture/line_tap.h"
 
 // What the command line decides about filtering.
 struct FilterSettings {
@@ -28,6 +29,8 @@ struct FilterState {
   int matchPos = 0;  // bytes of the end phrase matched so far
   int64_t segmentCount = 0;
   int64_t totalByteInFile = 0;
+  // What ended the capture, once it has.
+  enum class End : uint8_t { kNone, kCtrlZ, kEndPhrase } end = End::kNone;
 };
 
 enum class FilterVerdict { kContinue, kEnd };
@@ -37,9 +40,10 @@ class ByteFilter {
   static constexpr char kEndPhrase[] = "kwo end";
   static constexpr int kEndPhraseLength = 7;
 
-  // Console echoes and messages go to `console`.
+  // Console echoes and messages go to `console`. A `tap` sees every byte
+  // written to the file first; with one, every byte goes by the rule.
   ByteFilter(const FilterSettings& settings, FilterState& state, CaptureFile& file,
-             std::FILE* console);
+             std::FILE* console, LineTap* tap = nullptr);
 
   // Filters one byte.
   FilterVerdict filterByte(uint8_t byte);
@@ -60,6 +64,7 @@ class ByteFilter {
   };
 
   FilterVerdict accept(uint8_t byte);
+  void write(uint8_t byte);
   BlockScan blockScan() const;
   void echo(uint8_t byte);
   template <bool kAnySettings>
@@ -69,6 +74,7 @@ class ByteFilter {
   FilterState& state_;
   CaptureFile& file_;
   std::FILE* console_;
+  LineTap* tap_;
   uint8_t insideStep_[256];  // a Step for each byte value
   // Outside a segment, the bytes that need no decision: simply not written.
   bool plainOutside_[256];

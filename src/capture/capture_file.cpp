@@ -3,6 +3,9 @@
 // are ours, the same on every platform.
 #include "capture/capture_file.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "capture/capture_file_os.h"
 
 CaptureFile::~CaptureFile() {
@@ -17,6 +20,8 @@ int CaptureFile::open(const char* path) {
   file_ = file;
   path_ = path;
   error_ = 0;
+  bytesWritten_ = 0;
+  lineFeedsWritten_ = 0;
   used_ = 0;
   return 0;
 }
@@ -30,11 +35,25 @@ void CaptureFile::drain() {
       fail(err);
       break;
     }
+    const uint8_t* chunk = buffer_ + done;
+    lineFeedsWritten_ += std::count(chunk, chunk + written, uint8_t{'\n'});
+    bytesWritten_ += static_cast<int64_t>(written);
     done += written;
   }
   // What could not be written is dropped: keeping it would only grow, and
   // the failure has been reported.
   used_ = 0;
+}
+
+void CaptureFile::putAsIs(const uint8_t* data, size_t length) {
+  while (length > 0) {
+    const size_t chunk = std::min(length, kBufferSize);
+    uint8_t* out = space(chunk);
+    std::memcpy(out, data, chunk);
+    commit(out + chunk);
+    data += chunk;
+    length -= chunk;
+  }
 }
 
 void CaptureFile::flush() {

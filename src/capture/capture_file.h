@@ -41,6 +41,9 @@ class CaptureFile {
   const uint8_t* spaceEnd() const { return buffer_ + kBufferSize; }
   void commit(const uint8_t* end) { used_ = static_cast<size_t>(end - buffer_); }
 
+  // Buffers bytes as they are, line feeds too (the raw copy).
+  void putAsIs(const uint8_t* data, size_t length);
+
   // Writes the buffer out to the file and hands it to the disk.
   void flush();
   // Flushes and closes; idempotent.
@@ -48,6 +51,11 @@ class CaptureFile {
 
   // The first error number met (0 if none): the run must not end as a success.
   int error() const { return error_; }
+
+  // What has reached the file since it was opened: bytes, and line feeds
+  // among them.
+  int64_t bytesWritten() const { return bytesWritten_; }
+  int64_t lineFeedsWritten() const { return lineFeedsWritten_; }
 
  private:
   void drain();
@@ -59,6 +67,8 @@ class CaptureFile {
   std::string path_;
   intptr_t file_ = kNoFile;  // the system's file, see capture_file_os.h
   int error_ = 0;
+  int64_t bytesWritten_ = 0;
+  int64_t lineFeedsWritten_ = 0;
   size_t used_ = 0;
   uint8_t buffer_[kBufferSize];
 };

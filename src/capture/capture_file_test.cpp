@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "testing/console_capture.h"
@@ -68,6 +69,26 @@ TEST(CaptureFile, WriteFailureIsReportedOnceAndRemembered) {
   file.close();
   EXPECT_EQ(file.error(), ENOSPC);
   EXPECT_EQ(console.text(), "\n>>>write error on file /dev/full : 28\n");
+  EXPECT_EQ(file.bytesWritten(), 0) << "nothing reached the file";
+}
+
+// The raw copy's way in: every byte as it is, line feeds too, also across
+// the buffer; and what reached the file is counted as it was stored.
+TEST(CaptureFile, BytesAsTheyAreAndWhatWasWritten) {
+  TempDir dir;
+  const std::string path = dir.file("raw.bin");
+  std::string raw;
+  for (int i = 0; i < 3 * 256 * 1024; ++i) raw += static_cast<char>(i * 7 % 256);
+  ConsoleCapture console;
+  CaptureFile file(console.stream());
+  ASSERT_EQ(file.open(path.c_str()), 0);
+  file.putAsIs(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
+  putAll(file, "a\nb");
+  file.close();
+  EXPECT_TRUE(readWholeFile(path) == raw + "a\r\nb");
+  EXPECT_EQ(file.bytesWritten(), static_cast<int64_t>(raw.size() + 4));
+  const auto lineFeeds = std::count(raw.begin(), raw.end(), '\n');
+  EXPECT_EQ(file.lineFeedsWritten(), lineFeeds + 1);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "capture/capture_worker.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "serial/line_faults.h"
 #include "serial/serial_line.h"
@@ -13,7 +14,7 @@ CaptureWorker::CaptureWorker(const WorkerSettings& settings, WorkerState& state,
     : settings_(settings),
       state_(state),
       console_(console),
-      filter_(settings.filter, state.filter, *state.file, console) {}
+      filter_(settings.filter, state.filter, *state.file, console, state.tap) {}
 
 void CaptureWorker::run() {
   int result = captureLoop();
@@ -67,6 +68,8 @@ FilterVerdict CaptureWorker::readQueued(size_t readSize) {
   if (settings_.progress) std::fputc('.', console_);
   if (settings_.logLevel == 2) std::fprintf(console_, "\n>>>%zu char read\n", count);
   state_.totalByteRead += static_cast<int64_t>(count);
+  noteRead(count);
+  if (settings_.logLevel >= 1) showLineErrors();
   return filter_.filter(readBuffer_, count);
 }
 
@@ -86,4 +89,30 @@ int CaptureWorker::lineFailed(int error) {
     report(LineStep::kWait, error);
   }
   return reportFor(LineStep::kWait).result;
+}
+
+void CaptureWorker::noteRead(size_t count) {
+  if (count == 0) return;
+  const ReadTime now = ReadTime::now();
+  if (!state_.firstRead) state_.firstRead = now;
+  state_.lastRead = now;
+  if (state_.tap != nullptr) state_.tap->readAt(now);
+  if (state_.raw != nullptr) {
+    state_.raw->putAsIs(readBuffer_, count);
+    // Written out as the capture file is: also on the device's Ctrl-Y.
+    if (std::memchr(readBuffer_, 0x19, count) != nullptr) state_.raw->flush();
+  }
+}
+
+void CaptureWorker::showLineErrors() {
+  const std::optional<LineErrors> errors = state_.port->lineErrors();
+  if (!errors || *errors == shownErrors_) return;
+  shownErrors_ = *errors;
+  std::fprintf(console_,
+               "\n>>>line errors: overrun %lld, buffer overrun %lld, framing %lld, parity %lld, "
+               "break %lld\n",
+               static_cast<long long>(errors->overrun),
+               static_cast<long long>(errors->bufferOverrun),
+               static_cast<long long>(errors->framing), static_cast<long long>(errors->parity),
+               static_cast<long long>(errors->breaks));
 }

@@ -8,6 +8,7 @@
 
 #include "capture/byte_filter.h"
 #include "capture/worker_state.h"
+#include "serial/line_errors.h"
 #include "serial/line_faults.h"
 
 // What the command line decides about the worker.
@@ -41,10 +42,15 @@ class CaptureWorker {
   void report(LineStep step, int error);
   FilterVerdict readQueued(size_t readSize);
   int lineFailed(int error);
+  // What a read brought, besides the filter: its time, the raw copy.
+  void noteRead(size_t count);
+  // Under -d, the driver's line errors as soon as they change.
+  void showLineErrors();
 
   const WorkerSettings settings_;
   WorkerState& state_;
   std::FILE* console_;
   ByteFilter filter_;
+  LineErrors shownErrors_;
   uint8_t readBuffer_[kMaxRead + 1];
 };

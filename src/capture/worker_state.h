@@ -6,8 +6,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "capture/byte_filter.h"
+#include "capture/line_stamper.h"
+#include "capture/line_tap.h"
 
 class CaptureFile;
 class SerialLine;
@@ -52,10 +55,18 @@ struct WorkerState {
   // The worker alone, once the run is under way.
   FilterState filter;
   int64_t totalByteRead = 0;
+  // When the first and the last read that brought bytes were made.
+  std::optional<ReadTime> firstRead;
+  std::optional<ReadTime> lastRead;
+  // Set by the main thread before the worker starts, then the worker's: what
+  // sees the lines written (--timestamps, --fail-on), if anything.
+  LineTap* tap = nullptr;
 
   // Opened and closed by the main thread. The worker writes the file; the
   // file is closed only after the worker has been joined. The port is read
   // by the worker and written (transmissions, stop) by the main thread.
   CaptureFile* file = nullptr;
   SerialLine* port = nullptr;
+  // The raw copy's file (--raw), if any: like the capture file.
+  CaptureFile* raw = nullptr;
 };

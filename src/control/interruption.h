@@ -27,6 +27,9 @@ class Interruption {
 
   // The process's exit status for the first interruption taken; 0 if none.
   int exitStatus() const;
+  // The first interruption's name ("SIGINT"; "CTRL_C_EVENT" on Windows), or
+  // null if none came.
+  const char* name() const;
 
   // Cuts the current or the next sleep short. Any thread.
   void wake();

@@ -6,7 +6,9 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <string>
 
 #include "control/interruption.h"
 
@@ -74,6 +76,14 @@ Interruption::Wake Interruption::sleepFor(std::chrono::milliseconds limit) {
 
 int Interruption::exitStatus() const {
   return impl_->firstSignal == 0 ? 0 : exitStatusForSignal(impl_->firstSignal);
+}
+
+const char* Interruption::name() const {
+  if (impl_->firstSignal == 0) return nullptr;
+  const char* abbreviation = sigabbrev_np(impl_->firstSignal);
+  static thread_local std::string name;
+  name = std::string("SIG") + (abbreviation != nullptr ? abbreviation : "UNKNOWN");
+  return name.c_str();
 }
 
 void Interruption::wake() {

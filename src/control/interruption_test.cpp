@@ -32,6 +32,7 @@ TEST(Interruption, WakeCutsOneSleepShort) {
   EXPECT_LT(std::chrono::steady_clock::now() - before, seconds(20));
 
   EXPECT_EQ(interruption.exitStatus(), 0);
+  EXPECT_EQ(interruption.name(), nullptr);
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ struct Events {
   HANDLE wake = nullptr;         // auto reset: one wake-up per wake()
   HANDLE finished = nullptr;     // manual reset: the process has closed its files
   std::atomic<bool> taken{false};
+  std::atomic<DWORD> firstType{0};  // the first event taken, once taken
 };
 
 // The handler runs on a thread of its own and may outlive main(): the events
@@ -38,6 +39,9 @@ Events events;
 }  // namespace
 
 BOOL WINAPI consoleControlHandler(DWORD type) {
+  // Set before `taken`, so whoever sees `taken` sees the type. A logoff is
+  // never taken: only services hear of it, whenever any user logs off.
+  if (type != CTRL_LOGOFF_EVENT && !events.taken.load()) events.firstType.store(type);
   switch (type) {
     case CTRL_LOGOFF_EVENT:
       return TRUE;
@@ -94,6 +98,22 @@ Interruption::Wake Interruption::sleepFor(std::chrono::milliseconds limit) {
 
 int Interruption::exitStatus() const {
   return events.taken.load() ? static_cast<int>(kStatusControlCExit) : 0;
+}
+
+const char* Interruption::name() const {
+  if (!events.taken.load()) return nullptr;
+  switch (events.firstType.load()) {
+    case CTRL_C_EVENT:
+      return "CTRL_C_EVENT";
+    case CTRL_BREAK_EVENT:
+      return "CTRL_BREAK_EVENT";
+    case CTRL_CLOSE_EVENT:
+      return "CTRL_CLOSE_EVENT";
+    case CTRL_LOGOFF_EVENT:
+      return "CTRL_LOGOFF_EVENT";
+    default:
+      return "CTRL_SHUTDOWN_EVENT";
+  }
 }
 
 void Interruption::wake() {

@@ -16,6 +16,7 @@
 #include "control/line_keeper.h"
 #include "control/port_listing.h"
 #include "control/port_wait.h"
+#include "control/rack_run.h"
 #include "control/settings_parts.h"
 #include "control/usage.h"
 #include "serial/device_line.h"
@@ -65,12 +66,13 @@ Wake awaitTransmission(const CaptureState& state, SerialLine& port, Interruption
 // interrupted. A pass's sleep is cut short only by an interruption or the
 // worker's end.
 void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine& port,
-               Interruption& interruption, LineKeeper& keeper) {
+               Interruption& interruption, LineKeeper& keeper, Deadline& deadline) {
   int32_t transmissionsLeft = settings.txCount;
   const size_t txLength = std::strlen(settings.txString);
   while (state.countdown.get() != 0) {
     state.countdown.tick();
     if (!keeper.lineInUse()) break;
+    if (deadline.passed()) return;
     Wake wake = keeper.sleepUntil(Clock::now() + kPass, interruption);
     if (wake != Wake::kElapsed) return;
     // Transmissions pause while the port is away; none is counted.
@@ -99,35 +101,83 @@ void stopWorker(CaptureState& state, SerialLine& port, std::thread& worker) {
 }
 
 // How long the start waits for a missing port, and the deadline it keeps.
-PortWaitLimit waitLimitOf(const CaptureSettings& settings, Clock::time_point started) {
+PortWaitLimit waitLimitOf(const CaptureSettings& settings, const ReadTime& started) {
   PortWaitLimit limit;
   limit.seconds = settings.waitSeconds;
   if (settings.maxTimeSeconds >= 0)
-    limit.deadline = started + std::chrono::seconds(settings.maxTimeSeconds);
+    limit.deadline = started.monotonic + std::chrono::seconds(settings.maxTimeSeconds);
   return limit;
+}
+
+// How the run ended, from what stands once the worker has stopped. An
+// interruption is named first, as its status is the one the process ends
+// with.
+RunEnd howTheRunEnded(const CaptureState& state, int opened, bool portAway,
+                      const Interruption& interruption, const Deadline& deadline) {
+  if (interruption.exitStatus() != 0) return RunEnd::kInterrupted;
+  if (opened != 0) return RunEnd::kOpenFailure;
+  // A run that ends while a lost port is waited for ends as the loss would have.
+  if (portAway) return RunEnd::kLineFailure;
+  if (deadline.reached()) return RunEnd::kDeadline;
+  if (state.filter.end == FilterState::End::kCtrlZ) return RunEnd::kCtrlZ;
+  if (state.filter.end == FilterState::End::kEndPhrase) return RunEnd::kEndPhrase;
+  if (state.result.load() != 0) return RunEnd::kLineFailure;
+  return RunEnd::kTimeOut;
+}
+
+// A run that ends before capturing: the capture or raw file cannot be opened.
+int endBeforeCapture(RackRun& rack, const Interruption& interruption) {
+  RackRun::End end{};
+  end.end = RunEnd::kFileFailure;
+  end.result = kResultFileError;
+  end.interruptedStatus = interruption.exitStatus();
+  end.signal = interruption.name();
+  return rack.finish(end);
+}
+
+// A run that captured, or tried to: its end as the summary tells it, and
+// its exit status. `result` is the run's, a file failure included.
+int endOfCapture(RackRun& rack, const CaptureState& state, int opened, const LineKeeper& keeper,
+                 int result, const Interruption& interruption) {
+  RackRun::End end;
+  end.end = howTheRunEnded(state, opened, keeper.away(), interruption, rack.deadline());
+  end.result = result;
+  end.interruptedStatus = interruption.exitStatus();
+  end.signal = interruption.name();
+  end.bytesRead = state.totalByteRead;
+  end.fileBytes = state.file->bytesWritten();
+  end.lines = state.file->lineFeedsWritten();
+  end.firstRead = state.firstRead;
+  end.lastRead = state.lastRead;
+  end.reconnects = keeper.returns();
+  return rack.finish(end);
 }
 
 }  // namespace
 
 int runCapture(const CaptureSettings& settings, bool startInSegment, const PortEnvironment& env,
-               std::FILE* console, Interruption& interruption) {
-  const auto started = Clock::now();
+               std::FILE* console, Interruption& interruption, const ReadTime& started) {
+  RackRun rack(settings, started, console);
   CaptureFile file(console);
   if (file.open(settings.outputPath) != 0) {
     std::fprintf(console, "\n>>>unable to open file %s\n", settings.outputPath);
-    return exitStatusFor(kResultFileError);
+    return endBeforeCapture(rack, interruption);
   }
+  if (rack.openRaw() != 0) return endBeforeCapture(rack, interruption);
   DeviceLine port;
   CaptureState state;
   state.file = &file;
   state.port = &port;
+  state.raw = rack.raw();
   state.filter.inSegment = startInSegment;
   state.onWorkerEnd = [&interruption] { interruption.wake(); };
   const PortRequest request = portRequestOf(settings);
   const PortOpening opening =
       openPortWaiting(request, env, port, waitLimitOf(settings, started), interruption, console);
-  state.result.store(opening.result);
+  const int opened = opening.result;
+  state.result.store(opened);
   state.countdown.set(settings.timeoutSeconds);
+  state.tap = rack.tapFrom(std::chrono::steady_clock::now());
 
   CaptureWorker worker(workerSettingsOf(settings), state, console);
   std::thread workerThread;
@@ -155,20 +205,24 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
     thread.start();
   }
 
-  supervise(settings, state, port, interruption, keeper);
+  supervise(settings, state, port, interruption, keeper, rack.deadline());
   int result = state.result.load();
 
   stopWorker(state, port, workerThread);
+  rack.workerStopped(port.lineErrors());
   file.close();
+  if (state.raw != nullptr) state.raw->close();
   port.close();
   std::fputs("\n", console);
 
-  if (interruption.exitStatus() != 0) return interruption.exitStatus();
-  if (file.error() != 0 && result == 0) result = kResultFileError;
-  return exitStatusFor(result);
+  const bool fileFailed = file.error() != 0 || (state.raw != nullptr && state.raw->error() != 0);
+  if (fileFailed && result == 0) result = kResultFileError;
+  return endOfCapture(rack, state, opened, keeper, result, interruption);
 }
 
 int runProgram(int argc, char** argv, std::FILE* console, Interruption& interruption) {
+  // A deadline counts from here, and the summary names this as the start.
+  const ReadTime started = ReadTime::now();
   CaptureSettings settings;
   ParseResult parsed = parseCommandLine(argc, argv, settings, console);
   switch (parsed.outcome) {
@@ -190,5 +244,5 @@ int runProgram(int argc, char** argv, std::FILE* console, Interruption& interrup
       break;
   }
   return runCapture(settings, parsed.startInSegment, processPortEnvironment(), console,
-                    interruption);
+                    interruption, started);
 }

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "capture/line_stamper.h"
 #include "control/capture_settings.h"
 #include "control/interruption.h"
 #include "serial/port_names.h"
@@ -15,5 +16,6 @@
 int runProgram(int argc, char** argv, std::FILE* console, Interruption& interruption);
 
 // One capture run with parsed settings; returns the process's exit status.
+// `started`: when the program started, for --max-time and the summary.
 int runCapture(const CaptureSettings& settings, bool startInSegment, const PortEnvironment& env,
-               std::FILE* console, Interruption& interruption);
+               std::FILE* console, Interruption& interruption, const ReadTime& started);

@@ -32,6 +32,9 @@ class DeviceLine final : public SerialLine {
   void transmit(const char* text, size_t length) override;
   size_t unsent() const override;
   size_t awaitSent(std::chrono::milliseconds limit) override;
+  // Linux: the driver's counters (TIOCGICOUNT) less those at open();
+  // Windows: the error flags of every ClearCommError since open().
+  std::optional<LineErrors> lineErrors() override;
   int applySignal(int code) override;
   void stopWaiting() override;
   // On Linux also puts back the tty settings found at open(), once waiting

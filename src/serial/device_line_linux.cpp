@@ -24,6 +24,7 @@
 
 #include "serial/device_line.h"
 #include "serial/input_queue.h"
+#include "serial/line_errors_linux.h"
 #include "serial/line_termios2.h"
 #include "serial/output_drain.h"
 #include "serial/port_checks.h"
@@ -66,6 +67,10 @@ struct DeviceLine::Impl {
   // The worker's alone.
   InputQueue queue;
   int lineError = 0;  // the line failed; reported after a pending line feed
+
+  // The driver's error counters as open() found them, where it keeps any.
+  serial_icounter_struct totalsAtOpen{};
+  bool keepsTotals = false;
 
   // Text to send: bytes [outSent, size) of out. Both threads, under outMutex;
   // outLeft mirrors the count for readers that take no lock.
@@ -210,6 +215,7 @@ int DeviceLine::open(const std::string& devicePath) {
   m.stopRequested.store(false);
   m.queue.clear();
   m.lineError = 0;
+  m.keepsTotals = readDriverTotals(fd, &m.totalsAtOpen);
   return 0;
 }
 
@@ -360,6 +366,13 @@ int DeviceLine::applySignal(int code) {
       return EINVAL;
   }
   return r == 0 ? 0 : errno;
+}
+
+std::optional<LineErrors> DeviceLine::lineErrors() {
+  const Impl& m = *impl_;
+  serial_icounter_struct now;
+  if (m.fd < 0 || !m.keepsTotals || !readDriverTotals(m.fd, &now)) return std::nullopt;
+  return lineErrorsBetween(m.totalsAtOpen, now);
 }
 
 void DeviceLine::stopWaiting() {

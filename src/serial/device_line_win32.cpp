@@ -37,6 +37,7 @@
 #include "serial/device_line.h"
 #include "serial/input_queue.h"
 #include "serial/line_dcb_win32.h"
+#include "serial/line_errors_win32.h"
 
 namespace {
 
@@ -112,6 +113,16 @@ struct DeviceLine::Impl {
   InputQueue queue;
   int lineError = 0;  // the line failed; reported after a pending line feed
   bool readPending = false;
+  // The error flags every ClearCommError reported since open(), counted.
+  mutable LineErrors errorsSeen;
+
+  // Asks the driver for its error flags and queue; counts the flags.
+  bool clearErrors(COMSTAT* comStat) const {
+    DWORD errors = 0;
+    if (!comm->clearCommError(h, &errors, comStat)) return false;
+    countCommErrors(errors, errorsSeen);
+    return true;
+  }
 
   // The supervisor's, under outMutex: transmissions in flight, oldest first,
   // and events ready for the next ones.
@@ -129,9 +140,8 @@ struct DeviceLine::Impl {
   // Whether the port still answers ClearCommError (filling `comStat` when
   // given); if not, the line has failed: the adapter is gone.
   bool portAnswers(COMSTAT* comStat = nullptr) {
-    DWORD errors = 0;
     COMSTAT ignored;
-    if (comm->clearCommError(h, &errors, comStat != nullptr ? comStat : &ignored)) return true;
+    if (clearErrors(comStat != nullptr ? comStat : &ignored)) return true;
     if (lineError == 0) lineError = errorNumber(lastError());
     return false;
   }
@@ -268,6 +278,10 @@ int DeviceLine::open(const std::string& devicePath) {
   m.queue.clear();
   m.lineError = 0;
   m.readPending = false;
+  // Errors from before the open are not this run's.
+  COMSTAT comStat;
+  (void)m.clearErrors(&comStat);
+  m.errorsSeen = LineErrors{};
   return 0;
 }
 
@@ -382,9 +396,13 @@ size_t DeviceLine::take(uint8_t* buffer, size_t max) {
 int DeviceLine::check() const {
   const Impl& m = *impl_;
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
-  DWORD errors = 0;
   COMSTAT comStat;
-  return m.comm->clearCommError(m.h, &errors, &comStat) ? 0 : errorNumber(lastError());
+  return m.clearErrors(&comStat) ? 0 : errorNumber(lastError());
+}
+
+std::optional<LineErrors> DeviceLine::lineErrors() {
+  if (!impl_->isOpen()) return std::nullopt;
+  return impl_->errorsSeen;
 }
 
 void DeviceLine::transmit(const char* text, size_t length) {

@@ -11,8 +11,10 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "serial/line_errors.h"
 #include "serial/line_faults.h"
 #include "serial/line_settings.h"
 
@@ -56,6 +58,11 @@ class SerialLine {
   virtual void transmit(const char* text, size_t length) = 0;
   virtual size_t unsent() const = 0;
   virtual size_t awaitSent(std::chrono::milliseconds limit) = 0;
+
+  // The line errors the driver counted since open(); none where the port
+  // keeps no counts (a pseudo-terminal, a network port). The worker's, or
+  // the main thread's once the worker has stopped.
+  virtual std::optional<LineErrors> lineErrors() { return std::nullopt; }
 
   // Applies a line signal code 1..9 (SETXOFF .. CLRBREAK). 0 or an error number.
   virtual int applySignal(int code) = 0;

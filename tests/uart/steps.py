@@ -9,6 +9,7 @@ one-second transmission is also the host's cue that capture is running.
 """
 
 import hashlib
+import re
 
 from qemu_stage import text_payload
 from results import MARK_BEFORE, MARK_READY, MARK_AFTER
@@ -243,9 +244,20 @@ def transmission_step(name, text_cmd, text, count, extra=""):
                 check, feed=after_bytes(len(want), CTRL_Z + b"\n"))
 
 
+_LINE_ERRORS = re.compile(r'"line_errors": \{"overrun": (\d+), "buffer_overrun": (\d+), '
+                          r'"framing": (\d+), "parity": (\d+), "break": (\d+)\}')
+
+
 def check_break_and_bytes(r):
     c = Checks(r)
     c.status(0)
+    # The summary has the driver's counts: the one break, and no lost byte.
+    m = _LINE_ERRORS.search(r.text)
+    if c.expect(m is not None, "no line_errors counts in the summary"):
+        overrun, buffer_overrun, _, _, breaks = (int(g) for g in m.groups())
+        c.expect(breaks == 1, "the summary counts %d breaks, expected 1" % breaks)
+        c.expect(overrun == 0 and buffer_overrun == 0, "the summary counts lost bytes")
+    c.expect('"end": "ctrl-z"' in r.text, "the summary's end is not ctrl-z")
     c.expect(r.file == b"abcd\r\n", "capture file %r, expected b'abcd\\r\\n'" % r.file)
     # Dropped: the break's NUL, 01, 02, 7F, FE, FF; each shows as '!'.
     c.expect(r.output.count(b"!") == 6, "%d '!' shown, expected 6" % r.output.count(b"!"))
@@ -315,8 +327,8 @@ def all_steps():
         transmission_step("transmissions: 5000 bytes twice", big, big_text, 2),
         transmission_step("transmissions: 5000 bytes twice, -nov", big, big_text, 2, "-nov"),
         Step("break and non-printable bytes from the device",
-             sercap("/dev/ttyS1 -tx . -ntx 1 -t 10 -f /tmp/brk.spt", wait=False,
-                    capture="/tmp/brk.spt"),
+             sercap("/dev/ttyS1 -tx . -ntx 1 -t 10 -f /tmp/brk.spt --summary /tmp/brk.json",
+                    wait=False, capture="/tmp/brk.spt") + "; echo @@summary; cat /tmp/brk.json",
              check_break_and_bytes,
              feed=after_cue(b"ab", BREAK, b"\x01\x02cd\x7f\xfe\xff\n", CTRL_Z + b"\n")),
         Step("port listing: COM1 from sysfs, lines left alone",

@@ -1,0 +1,108 @@
+// The long options' part of a capture run.
+#include "control/rack_run.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include "control/exit_status.h"
+
+#ifndef SERCAP_VERSION
+#error "SERCAP_VERSION must be defined by the build (from the VERSION file)"
+#endif
+
+namespace {
+
+constexpr int kResultFailText = 3;
+constexpr int kResultNoEndMark = 5;
+
+// Whether two paths lead to one file that exists.
+bool sameFile(const char* a, const char* b) {
+  std::error_code ignored;
+  return b != nullptr && std::filesystem::equivalent(a, b, ignored);
+}
+
+}  // namespace
+
+int rackResult(int result, bool failTextFound, bool expectEnd, RunEnd end) {
+  if (result != 0) return result;
+  if (failTextFound) return kResultFailText;
+  if (expectEnd && (end == RunEnd::kTimeOut || end == RunEnd::kDeadline)) return kResultNoEndMark;
+  return 0;
+}
+
+Deadline::Deadline(std::chrono::steady_clock::time_point start, int32_t seconds) {
+  if (seconds >= 0) at_ = start + std::chrono::seconds(seconds);
+}
+
+bool Deadline::passed() {
+  if (!reached_ && at_ && std::chrono::steady_clock::now() >= *at_) reached_ = true;
+  return reached_;
+}
+
+RackRun::RackRun(const CaptureSettings& settings, const ReadTime& started, std::FILE* console)
+    : settings_(settings),
+      started_(started),
+      console_(console),
+      deadline_(started.monotonic, settings.maxTimeSeconds),
+      raw_(console),
+      failTexts_(settings.failTexts, console) {}
+
+int RackRun::openRaw() {
+  if (settings_.rawPath == nullptr) return 0;
+  // The raw bytes must not be mixed into the capture file.
+  int error = sameFile(settings_.rawPath, settings_.outputPath) ? EEXIST : 0;
+  if (error == 0) error = raw_.open(settings_.rawPath);
+  if (error != 0) std::fprintf(console_, "\n>>>unable to open file %s\n", settings_.rawPath);
+  return error;
+}
+
+LineTap* RackRun::tapFrom(std::chrono::steady_clock::time_point portOpened) {
+  tap_.emplace(LineStamper(settings_.timestamps, portOpened), &failTexts_);
+  if (!tap_->enabled()) tap_.reset();
+  return tap_ ? &*tap_ : nullptr;
+}
+
+void RackRun::workerStopped(const std::optional<LineErrors>& lineErrors) {
+  failTexts_.finish();
+  lineErrors_ = lineErrors;
+  if (lineErrors && lineErrors->lostData()) {
+    std::fprintf(console_,
+                 "\n>>>the driver lost data %lld times (overrun %lld, buffer overrun %lld)\n",
+                 static_cast<long long>(lineErrors->overrun + lineErrors->bufferOverrun),
+                 static_cast<long long>(lineErrors->overrun),
+                 static_cast<long long>(lineErrors->bufferOverrun));
+  }
+}
+
+int RackRun::finish(const End& e) {
+  const int result = rackResult(e.result, failTexts_.matchCount() > 0, settings_.expectEnd, e.end);
+  const int status = e.interruptedStatus != 0 ? e.interruptedStatus : exitStatusFor(result);
+  if (settings_.summaryPath == nullptr) return status;
+  RunSummary s;
+  s.version = SERCAP_VERSION;
+  s.port = settings_.portName;
+  s.captureFile = settings_.outputPath;
+  s.started = started_.wall;
+  s.ended = std::chrono::system_clock::now();
+  s.end = e.end;
+  s.exitStatus = status;
+  s.bytesRead = e.bytesRead;
+  s.fileBytes = e.fileBytes;
+  s.lines = e.lines;
+  if (e.firstRead) s.firstByte = e.firstRead->wall;
+  if (e.lastRead) s.lastByte = e.lastRead->wall;
+  s.failMatches = failTexts_.matches();
+  s.lineErrors = lineErrors_;
+  s.signal = e.signal;
+  s.reconnects = e.reconnects;
+  // Renamed over the capture or the raw file, the summary would replace it.
+  if (sameFile(settings_.summaryPath, settings_.outputPath) ||
+      sameFile(settings_.summaryPath, settings_.rawPath)) {
+    std::fprintf(console_, "\n>>>unable to write summary %s : it is a capture file\n",
+                 settings_.summaryPath);
+  } else {
+    writeSummary(settings_.summaryPath, s, console_);
+  }
+  return status;
+}

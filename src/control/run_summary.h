@@ -1,0 +1,60 @@
+// The run summary (--summary): one JSON object that tells a test rack how a
+// capture run ended, written when the run is over.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "capture/fail_text_matcher.h"
+#include "serial/line_errors.h"
+
+// How a capture run ended; the summary's "end".
+enum class RunEnd {
+  kCtrlZ,
+  kEndPhrase,
+  kTimeOut,
+  kDeadline,
+  kInterrupted,
+  kLineFailure,
+  kOpenFailure,
+  kFileFailure,
+};
+
+const char* runEndName(RunEnd end);
+
+struct RunSummary {
+  using Time = std::chrono::system_clock::time_point;
+
+  std::string version;
+  std::string port;         // the port argument as given
+  std::string captureFile;  // the path as given
+  Time started;
+  Time ended;
+  RunEnd end = RunEnd::kTimeOut;
+  int exitStatus = 0;
+  int64_t bytesRead = 0;
+  int64_t fileBytes = 0;  // everything this run added to the capture file
+  int64_t lines = 0;      // line feeds written to the capture file
+  std::optional<Time> firstByte;
+  std::optional<Time> lastByte;
+  std::vector<FailMatch> failMatches;
+  std::optional<LineErrors> lineErrors;  // none where the port keeps no counts
+  const char* signal = nullptr;          // the interruption's name, if any
+  int64_t reconnects = 0;
+};
+
+// The summary as a JSON object, UTF-8, ending in a line feed.
+std::string summaryJson(const RunSummary& summary);
+
+// `text` as a JSON string, quotes included. Bytes that are not UTF-8 (a port
+// or a line may bring any byte) become U+FFFD, so the result is always valid.
+std::string jsonString(std::string_view text);
+
+// Writes the summary to `path`, replacing the file whole; on failure prints
+// the message on `console`. Returns 0 or the error number.
+int writeSummary(const char* path, const RunSummary& summary, std::FILE* console);
