@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "serial/network_address.h"
+
 int32_t parseDecimal(const char* text) {
   const char* p = text;
   while (std::isspace(static_cast<unsigned char>(*p))) ++p;
@@ -25,8 +27,9 @@ int32_t parseDecimal(const char* text) {
 namespace {
 
 bool isPortArgument(const char* arg) {
-  // A path names a serial device directly on POSIX systems.
-  return std::strncmp(arg, "COM", 3) == 0 || arg[0] == '/';
+  // A path names a serial device directly on POSIX systems; rfc2217:// and
+  // tcp:// name a port on another machine.
+  return std::strncmp(arg, "COM", 3) == 0 || arg[0] == '/' || isNetworkPort(arg);
 }
 
 // Applies an option that takes a value. Returns false on a marker-order stop.

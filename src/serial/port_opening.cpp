@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "serial/network_address.h"
+
 namespace {
 
 constexpr int kOpenFailed = 1;
@@ -14,12 +16,46 @@ constexpr int kWriteRequestFailed = 32;
 constexpr int kEventMaskRefused = 64;
 constexpr int kReadRequestFailed = 64;
 
+LineSettings lineSettingsOf(const CaptureSettings& settings) {
+  LineSettings lineSettings;
+  lineSettings.baudRate = settings.baudRate;
+  lineSettings.parityCode = settings.parityCode;
+  lineSettings.stopBitCode = settings.stopBitCode;
+  lineSettings.flowControl = settings.flowControl;
+  return lineSettings;
+}
+
+void traceSettings(const CaptureSettings& settings, const std::string& shown, std::FILE* console) {
+  if (settings.logLevel < 1) return;
+  std::fprintf(console, "\n>>>%s, rate %d ,%d dataBits, parityCode(%d), stopBitCode(%d)\n",
+               shown.c_str(), static_cast<int>(settings.baudRate), 8,
+               static_cast<int>(settings.parityCode), static_cast<int>(settings.stopBitCode));
+}
+
+// A port on another machine: connecting and applying the settings is one
+// step there, its failures reported as the local steps' are.
+int openNetworkPort(const CaptureSettings& settings, const std::string& shown, SerialLine& line,
+                    std::FILE* console) {
+  traceSettings(settings, shown, console);
+  bool settingsRefused = false;
+  int err = line.openNetwork(settings.portName, lineSettingsOf(settings), &settingsRefused,
+                             settings.logLevel >= 1 ? console : nullptr);
+  if (err == 0) return 0;
+  if (settingsRefused) {
+    std::fprintf(console, "\n>>>SetCommState error : %d\n", err);
+    return kSettingsRefused;
+  }
+  std::fprintf(console, "\n>>>open com %s error : %d\n", shown.c_str(), err);
+  return kOpenFailed;
+}
+
 }  // namespace
 
 int openPort(const CaptureSettings& settings, const PortEnvironment& env, SerialLine& line,
              std::FILE* console) {
   // Messages name the port as the user gave it, never the device behind it.
   const std::string shown = shownDevicePath(settings.portName);
+  if (isNetworkPort(settings.portName)) return openNetworkPort(settings, shown, line, console);
 
   std::string device;
   int err = resolvePort(settings.portName, env, &device);
@@ -38,17 +74,8 @@ int openPort(const CaptureSettings& settings, const PortEnvironment& env, Serial
     return kPurgeFailed;
   }
 
-  if (settings.logLevel >= 1) {
-    std::fprintf(console, "\n>>>%s, rate %d ,%d dataBits, parityCode(%d), stopBitCode(%d)\n",
-                 shown.c_str(), static_cast<int>(settings.baudRate), 8,
-                 static_cast<int>(settings.parityCode), static_cast<int>(settings.stopBitCode));
-  }
-  LineSettings lineSettings;
-  lineSettings.baudRate = settings.baudRate;
-  lineSettings.parityCode = settings.parityCode;
-  lineSettings.stopBitCode = settings.stopBitCode;
-  lineSettings.flowControl = settings.flowControl;
-  err = line.applySettings(lineSettings);
+  traceSettings(settings, shown, console);
+  err = line.applySettings(lineSettingsOf(settings));
   if (err != 0) {
     std::fprintf(console, "\n>>>SetCommState error : %d\n", err);
     return kSettingsRefused;

@@ -1,6 +1,7 @@
 // The serial port and the platform operations on it. One implementation file
 // per platform sits behind this header (serial_line_posix.cpp,
-// serial_line_win32.cpp).
+// serial_line_win32.cpp); a port on another machine is a NetworkLine
+// (network_line.h) that both hand every verb to.
 //
 // Threads: the capture worker calls waitForLineEvent(), queueCount(), read()
 // and status(); the supervisor calls write(), unsent(), awaitSent() and
@@ -11,9 +12,13 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 
 #include "serial/line_settings.h"
+
+class NetworkLine;
 
 class SerialLine {
  public:
@@ -35,6 +40,14 @@ class SerialLine {
   // when another process holds the port.
   int open(const std::string& devicePath);
   bool isOpen() const;
+
+  // Instead of open() and the settings: connects to a network port
+  // (rfc2217:// or tcp://) and, for RFC 2217, applies `settings` through the
+  // server. 0 or an error number; *settingsRefused tells a refusal of the
+  // settings (error 22) from a failed connection (the system's error, or 16
+  // when the server closed it first). Answers are traced on `trace`.
+  int openNetwork(const std::string& argument, const LineSettings& settings, bool* settingsRefused,
+                  std::FILE* trace);
 
   // Discards whatever both directions hold. 0 or an error number.
   int purge();
@@ -94,4 +107,5 @@ class SerialLine {
  private:
   struct Impl;
   Impl* impl_;
+  std::unique_ptr<NetworkLine> network_;
 };

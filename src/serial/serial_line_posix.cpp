@@ -25,6 +25,7 @@
 
 #include "serial/input_queue.h"
 #include "serial/line_termios2.h"
+#include "serial/network_line.h"
 #include "serial/output_drain.h"
 #include "serial/port_checks.h"
 #include "serial/serial_line.h"
@@ -176,6 +177,15 @@ SerialLine::~SerialLine() {
   delete impl_;
 }
 
+int SerialLine::openNetwork(const std::string& argument, const LineSettings& settings,
+                            bool* settingsRefused, std::FILE* trace) {
+  network_ = std::make_unique<NetworkLine>();
+  NetworkLine::OpenStep failed;
+  int err = network_->open(argument, settings, &failed, trace);
+  *settingsRefused = failed == NetworkLine::OpenStep::kSettings;
+  return err;
+}
+
 int SerialLine::open(const std::string& devicePath) {
   close();
   Impl& m = *impl_;
@@ -215,6 +225,7 @@ int SerialLine::open(const std::string& devicePath) {
 }
 
 bool SerialLine::isOpen() const {
+  if (network_) return network_->isOpen();
   return impl_->fd >= 0;
 }
 
@@ -268,6 +279,7 @@ int SerialLine::createReadRequest() {
 }
 
 int SerialLine::waitForLineEvent() {
+  if (network_) return network_->waitForLineEvent(kStopped);
   Impl& m = *impl_;
   for (;;) {
     if (m.stopRequested.load(std::memory_order_acquire)) return kStopped;
@@ -295,6 +307,7 @@ int SerialLine::waitForLineEvent() {
 }
 
 int SerialLine::queueCount(size_t* count) {
+  if (network_) return network_->queueCount(count);
   Impl& m = *impl_;
   if (m.fd < 0) {
     *count = m.queue.size();
@@ -309,14 +322,17 @@ int SerialLine::queueCount(size_t* count) {
 }
 
 size_t SerialLine::read(uint8_t* buffer, size_t max) {
+  if (network_) return network_->read(buffer, max);
   return impl_->queue.take(buffer, max);
 }
 
 int SerialLine::status() const {
+  if (network_) return network_->status();
   return impl_->fd >= 0 ? 0 : EBADF;
 }
 
 void SerialLine::write(const char* text, size_t length) {
+  if (network_) return network_->write(text, length);
   Impl& m = *impl_;
   if (m.fd < 0 || length == 0) return;
   {
@@ -329,10 +345,12 @@ void SerialLine::write(const char* text, size_t length) {
 }
 
 size_t SerialLine::unsent() const {
+  if (network_) return network_->unsent();
   return impl_->outLeft.load();
 }
 
 size_t SerialLine::awaitSent(std::chrono::milliseconds limit) {
+  if (network_) return network_->awaitSent(limit);
   Impl& m = *impl_;
   if (m.fd < 0 || m.outLeft.load() == 0) return m.outLeft.load();
   struct pollfd p = {m.fd, POLLOUT, 0};
@@ -347,6 +365,7 @@ size_t SerialLine::awaitSent(std::chrono::milliseconds limit) {
 }
 
 int SerialLine::applySignal(int code) {
+  if (network_) return network_->applySignal(code);
   const int fd = impl_->fd;
   if (fd < 0) return EBADF;
   int r;
@@ -380,12 +399,14 @@ int SerialLine::applySignal(int code) {
 }
 
 void SerialLine::requestStop() {
+  if (network_) return network_->requestStop();
   Impl& m = *impl_;
   m.stopRequested.store(true, std::memory_order_release);
   if (m.wakeWrite >= 0) m.poke();
 }
 
 void SerialLine::close() {
+  if (network_) return network_->close();
   Impl& m = *impl_;
   if (m.fd >= 0) {
     // Put the line back as it was found, as terminal programs do, so that a

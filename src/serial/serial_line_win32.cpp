@@ -28,6 +28,7 @@
 
 #include "serial/input_queue.h"
 #include "serial/line_dcb_win32.h"
+#include "serial/network_line.h"
 #include "serial/serial_line.h"
 
 namespace {
@@ -205,6 +206,15 @@ SerialLine::~SerialLine() {
   delete impl_;
 }
 
+int SerialLine::openNetwork(const std::string& argument, const LineSettings& settings,
+                            bool* settingsRefused, std::FILE* trace) {
+  network_ = std::make_unique<NetworkLine>();
+  NetworkLine::OpenStep failed;
+  int err = network_->open(argument, settings, &failed, trace);
+  *settingsRefused = failed == NetworkLine::OpenStep::kSettings;
+  return err;
+}
+
 int SerialLine::open(const std::string& devicePath) {
   close();
   Impl& m = *impl_;
@@ -230,6 +240,7 @@ int SerialLine::open(const std::string& devicePath) {
 }
 
 bool SerialLine::isOpen() const {
+  if (network_) return network_->isOpen();
   return impl_->isOpen();
 }
 
@@ -292,6 +303,7 @@ int SerialLine::createReadRequest() {
 }
 
 int SerialLine::waitForLineEvent() {
+  if (network_) return network_->waitForLineEvent(kStopped);
   Impl& m = *impl_;
   for (;;) {
     if (m.stopRequested.load(std::memory_order_acquire)) return kStopped;
@@ -316,6 +328,7 @@ int SerialLine::waitForLineEvent() {
 }
 
 int SerialLine::queueCount(size_t* count) {
+  if (network_) return network_->queueCount(count);
   Impl& m = *impl_;
   if (!m.isOpen()) {
     *count = m.queue.size();
@@ -328,10 +341,12 @@ int SerialLine::queueCount(size_t* count) {
 }
 
 size_t SerialLine::read(uint8_t* buffer, size_t max) {
+  if (network_) return network_->read(buffer, max);
   return impl_->queue.take(buffer, max);
 }
 
 int SerialLine::status() const {
+  if (network_) return network_->status();
   const Impl& m = *impl_;
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
   DWORD errors = 0;
@@ -340,6 +355,7 @@ int SerialLine::status() const {
 }
 
 void SerialLine::write(const char* text, size_t length) {
+  if (network_) return network_->write(text, length);
   Impl& m = *impl_;
   if (!m.isOpen() || length == 0) return;
   std::lock_guard<std::mutex> lock(m.outMutex);
@@ -366,6 +382,7 @@ void SerialLine::write(const char* text, size_t length) {
 }
 
 size_t SerialLine::unsent() const {
+  if (network_) return network_->unsent();
   Impl& m = *impl_;
   std::lock_guard<std::mutex> lock(m.outMutex);
   m.reapTransmissions();
@@ -373,6 +390,7 @@ size_t SerialLine::unsent() const {
 }
 
 size_t SerialLine::awaitSent(std::chrono::milliseconds limit) {
+  if (network_) return network_->awaitSent(limit);
   Impl& m = *impl_;
   HANDLE oldest = nullptr;
   {
@@ -393,12 +411,14 @@ size_t SerialLine::awaitSent(std::chrono::milliseconds limit) {
 }
 
 int SerialLine::applySignal(int code) {
+  if (network_) return network_->applySignal(code);
   Impl& m = *impl_;
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
   return EscapeCommFunction(m.h, static_cast<DWORD>(code)) ? 0 : errorNumber(lastError());
 }
 
 void SerialLine::requestStop() {
+  if (network_) return network_->requestStop();
   Impl& m = *impl_;
   m.stopRequested.store(true, std::memory_order_release);
   if (m.stopEvent != nullptr) SetEvent(m.stopEvent);
@@ -406,6 +426,7 @@ void SerialLine::requestStop() {
 }
 
 void SerialLine::close() {
+  if (network_) return network_->close();
   Impl& m = *impl_;
   if (m.isOpen()) {
     CancelIoEx(m.h, nullptr);

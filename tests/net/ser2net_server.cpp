@@ -69,8 +69,7 @@ Ser2net::Ser2net(const std::string& device) {
                         << "  connector: serialdev," << device << ",9600n81,local\n";
   // -n: foreground; -u: no UUCP lock files; -P: a pid file of its own.
   run_ = std::make_unique<ProgramRun>(
-      binary(),
-      std::vector<std::string>{binary(), "-n", "-u", "-c", config, "-P", dir_.file("pid")},
+      binary(), std::vector<std::string>{"-n", "-u", "-c", config, "-P", dir_.file("pid")},
       dir_.path());
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!(listening(rfc2217Port_) && listening(tcpPort_))) {

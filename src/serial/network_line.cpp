@@ -1,0 +1,206 @@
+// The network line of network_line.h, over the platform's NetSocket.
+#include "serial/network_line.h"
+
+#include <thread>
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+int millisLeft(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+void traceAnswers(ComPortSession& session, std::FILE* trace) {
+  for (const telnet::ComPortAnswer& a : session.takeAnswers()) {
+    if (trace != nullptr) {
+      std::fprintf(trace, "\n>>>server answered command %d with %lu\n", a.command,
+                   static_cast<unsigned long>(a.value));
+    }
+  }
+}
+
+}  // namespace
+
+int NetworkLine::open(const std::string& argument, const LineSettings& settings, OpenStep* failed,
+                      std::FILE* trace) {
+  *failed = OpenStep::kConnect;
+  NetworkAddress address;
+  int err = parseNetworkPort(argument, &address);
+  if (err == 0) {
+    err = socket_.connect(address.host, address.port,
+                          std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout));
+  }
+  if (err != 0) return err;
+  rfc2217_ = address.rfc2217;
+  if (rfc2217_) {
+    err = negotiate(settings, failed, trace);
+    if (err != 0) return err;
+  }
+  *failed = OpenStep::kNone;
+  return 0;
+}
+
+int NetworkLine::negotiate(const LineSettings& settings, OpenStep* failed, std::FILE* trace) {
+  session_ = std::make_unique<ComPortSession>(settings);
+  auto deadline = Clock::now() + kAnswerTimeout;
+  ComPortSession::Phase phase = session_->phase();
+  for (;;) {
+    if (sendWhole(session_->output(), deadline) != 0) return kHeldError;
+    session_->output().clear();
+    traceAnswers(*session_, trace);
+    if (session_->phase() != phase) {
+      phase = session_->phase();
+      // The answers have a time of their own once the option is agreed.
+      deadline = Clock::now() + kAnswerTimeout;
+    }
+    if (phase == ComPortSession::Phase::kReady) return 0;
+    if (phase == ComPortSession::Phase::kRefused || millisLeft(deadline) == 0) {
+      if (trace != nullptr) {
+        std::fprintf(trace, "\n>>>%s\n",
+                     phase == ComPortSession::Phase::kRefused
+                         ? session_->refusal().c_str()
+                         : "the server did not answer the line settings in time");
+      }
+      *failed = OpenStep::kSettings;
+      return kNotTakenError;
+    }
+    int ready;
+    if (socket_.wait(false, millisLeft(deadline), &ready) != 0) return kHeldError;
+    if ((ready & NetSocket::kReadable) == 0) continue;
+    uint8_t buffer[4096];
+    int err = 0;
+    long n = socket_.receive(buffer, sizeof buffer, &err);
+    // A server that hangs up before the settings are in force serves
+    // another client (ser2net says so in text and closes).
+    if (n < 0) return kHeldError;
+    // Data before the settings are in force is dropped, as a purge would.
+    decoder_.decode(buffer, static_cast<size_t>(n), *session_);
+  }
+}
+
+int NetworkLine::sendWhole(const std::string& bytes, Clock::time_point deadline) {
+  size_t at = 0;
+  while (at < bytes.size()) {
+    int err = 0;
+    long n =
+        socket_.send(reinterpret_cast<const uint8_t*>(bytes.data()) + at, bytes.size() - at, &err);
+    if (n < 0) return err;
+    at += static_cast<size_t>(n);
+    if (at < bytes.size()) {
+      int ready;
+      if (millisLeft(deadline) == 0) return ETIMEDOUT;
+      socket_.wait(true, millisLeft(deadline), &ready);
+    }
+  }
+  return 0;
+}
+
+int NetworkLine::waitForLineEvent(int stoppedResult) {
+  for (;;) {
+    if (stopRequested_.load(std::memory_order_acquire)) return stoppedResult;
+    if (!socket_.isOpen()) return kClosedStatus;
+    if (queue_.takeLineEvent()) return 0;
+    // Once the connection is gone, what it delivered is handed on first,
+    // also a last line without a line feed: nothing received is lost.
+    if (lineError_ != 0) return queue_.size() > 0 ? 0 : lineError_;
+
+    int ready;
+    int err = socket_.wait(outLeft_.load() != 0, -1, &ready);
+    if (err != 0) return err;
+    if (ready & NetSocket::kWritable) sendSome();
+    if (ready & NetSocket::kReadable) takeIn();
+  }
+}
+
+int NetworkLine::queueCount(size_t* count) {
+  if (socket_.isOpen() && lineError_ == 0) takeIn();
+  *count = queue_.size();
+  return socket_.isOpen() ? 0 : kClosedStatus;
+}
+
+// Takes in what the connection holds, as far as the queue has room.
+void NetworkLine::takeIn() {
+  while (lineError_ == 0) {
+    size_t room;
+    uint8_t* at = queue_.room(&room);
+    if (room == 0) return;
+    long n = socket_.receive(at, room, &lineError_);
+    if (n <= 0) return;
+    size_t kept = static_cast<size_t>(n);
+    if (rfc2217_) {
+      kept = decoder_.decode(at, kept, *session_);
+      session_->takeAnswers();
+      if (!session_->output().empty()) {
+        queueOutput(session_->output());
+        session_->output().clear();
+      }
+    }
+    queue_.commit(kept);
+  }
+}
+
+void NetworkLine::write(const char* text, size_t length) {
+  if (!socket_.isOpen() || length == 0) return;
+  std::string escaped;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text);
+  if (rfc2217_) {
+    telnet::appendEscaped(escaped, bytes, length);
+  } else {
+    escaped.assign(text, length);
+  }
+  queueOutput(escaped);
+}
+
+void NetworkLine::queueOutput(const std::string& bytes) {
+  {
+    std::lock_guard<std::mutex> lock(outMutex_);
+    if (sendError_ != 0) return;
+    out_ += bytes;
+    outLeft_.store(out_.size() - outSent_);
+  }
+  sendSome();
+  // What the connection cannot take now, the worker sends as it takes it.
+  if (outLeft_.load() != 0) socket_.wake();
+}
+
+void NetworkLine::sendSome() {
+  std::lock_guard<std::mutex> lock(outMutex_);
+  while (outSent_ < out_.size()) {
+    long n = socket_.send(reinterpret_cast<const uint8_t*>(out_.data()) + outSent_,
+                          out_.size() - outSent_, &sendError_);
+    if (n < 0) {
+      outSent_ = out_.size();  // the connection failed: nothing more goes out
+      break;
+    }
+    if (n == 0) break;
+    outSent_ += static_cast<size_t>(n);
+  }
+  if (outSent_ == out_.size()) {
+    out_.clear();
+    outSent_ = 0;
+  }
+  outLeft_.store(out_.size() - outSent_);
+}
+
+size_t NetworkLine::awaitSent(std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  const size_t before = outLeft_.load();
+  while (outLeft_.load() != 0 && outLeft_.load() >= before && millisLeft(deadline) > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return outLeft_.load();
+}
+
+int NetworkLine::applySignal(int code) {
+  std::string request;
+  if (!rfc2217_ || !comPortSignalRequest(code, &request)) return kNotPossibleError;
+  queueOutput(request);
+  return sendError_;
+}
+
+void NetworkLine::requestStop() {
+  stopRequested_.store(true, std::memory_order_release);
+  socket_.wake();
+}
