@@ -127,6 +127,14 @@ TEST(CommandLine, LaterOccurrencesAndOrderRules) {
   // The last port wins, whichever form it has; a lower-case com is no port.
   EXPECT_STREQ(line.parse({"COM3", "/dev/ttyS1", "COM12"}).settings.portName, "COM12");
   EXPECT_EQ(line.parse({"com3"}).result.outcome, ParseOutcome::kUsage);
+  // Network ports are ports in either scheme and any case, the address
+  // checked only when the port is opened; a bare host is no port.
+  EXPECT_STREQ(line.parse({"COM3", "rfc2217://[::1]:2217"}).settings.portName,
+               "rfc2217://[::1]:2217");
+  EXPECT_STREQ(line.parse({"TCP://host:x", "-t", "5"}).settings.portName, "TCP://host:x");
+  EXPECT_STREQ(line.parse({"tcp://h:1", "COM2"}).settings.portName, "COM2");
+  EXPECT_EQ(line.parse({"host:2217"}).result.outcome, ParseOutcome::kUsage);
+  EXPECT_EQ(line.parse({"tcp:/host:1"}).result.outcome, ParseOutcome::kUsage);
   // "-s" can only select two stop bits.
   EXPECT_EQ(line.parse({"-s", "1"}).settings.stopBitCode, 0);
   EXPECT_EQ(line.parse({"-s", "2", "-s", "1"}).settings.stopBitCode, 2);
@@ -247,7 +255,10 @@ TEST(CommandLine, OptionTableMatchesTheParser) {
     };
     if (option.takesValue) {
       EXPECT_EQ(parse({}), ParseOutcome::kUsage) << word << " without its value";
-      EXPECT_EQ(parse({"-unknown"}), ParseOutcome::kRun) << word << " takes the next argument";
+      // "-1" is no option word, but a value every option takes.
+      EXPECT_EQ(parse({"-1"}), ParseOutcome::kRun) << word << " takes the next argument";
+    } else if (word == "--help" || word == "--version") {
+      EXPECT_EQ(parse({}), word == "--help" ? ParseOutcome::kHelp : ParseOutcome::kVersion);
     } else {
       EXPECT_EQ(parse({}), ParseOutcome::kRun) << word << " is a flag";
       EXPECT_EQ(parse({"-unknown"}), ParseOutcome::kUsage) << word << " leaves the next argument";

@@ -3,6 +3,8 @@
 
 #include <thread>
 
+#include "serial/network_address.h"
+
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -23,59 +25,56 @@ void traceAnswers(ComPortSession& session, std::FILE* trace) {
 
 }  // namespace
 
-int NetworkLine::open(const std::string& argument, const LineSettings& settings, OpenStep* failed,
-                      std::FILE* trace) {
-  *failed = OpenStep::kConnect;
+int NetworkLine::open(const std::string& argument) {
+  close();
   NetworkAddress address;
   int err = parseNetworkPort(argument, &address);
-  if (err == 0) {
-    err = socket_.connect(address.host, address.port,
-                          std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout));
-  }
   if (err != 0) return err;
   rfc2217_ = address.rfc2217;
-  if (rfc2217_) {
-    err = negotiate(settings, failed, trace);
-    if (err != 0) return err;
-  }
-  *failed = OpenStep::kNone;
-  return 0;
+  return socket_.connect(address.host, address.port,
+                         std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout));
 }
 
-int NetworkLine::negotiate(const LineSettings& settings, OpenStep* failed, std::FILE* trace) {
+LineFault NetworkLine::configure(const LineSettings& settings) {
+  if (!rfc2217_) return {};
+  return negotiate(settings);
+}
+
+LineFault NetworkLine::negotiate(const LineSettings& settings) {
+  // A server that hangs up before the settings are in force serves another
+  // client (ser2net says so in text and closes): the port is held.
+  constexpr LineFault kHeld{LineStep::kOpen, kHeldError};
   session_ = std::make_unique<ComPortSession>(settings);
   auto deadline = Clock::now() + kAnswerTimeout;
   ComPortSession::Phase phase = session_->phase();
   for (;;) {
-    if (sendWhole(session_->output(), deadline) != 0) return kHeldError;
+    if (sendWhole(session_->output(), deadline) != 0) return kHeld;
     session_->output().clear();
-    traceAnswers(*session_, trace);
+    traceAnswers(*session_, trace_);
     if (session_->phase() != phase) {
       phase = session_->phase();
       // The answers have a time of their own once the option is agreed.
       deadline = Clock::now() + kAnswerTimeout;
     }
-    if (phase == ComPortSession::Phase::kReady) return 0;
+    if (phase == ComPortSession::Phase::kReady) return {};
     if (phase == ComPortSession::Phase::kRefused || millisLeft(deadline) == 0) {
-      if (trace != nullptr) {
-        std::fprintf(trace, "\n>>>%s\n",
+      if (trace_ != nullptr) {
+        std::fprintf(trace_, "\n>>>%s\n",
                      phase == ComPortSession::Phase::kRefused
                          ? session_->refusal().c_str()
                          : "the server did not answer the line settings in time");
       }
-      *failed = OpenStep::kSettings;
-      return kNotTakenError;
+      return {LineStep::kSettings, kNotTakenError};
     }
     int ready;
-    if (socket_.wait(false, millisLeft(deadline), &ready) != 0) return kHeldError;
+    if (socket_.wait(false, millisLeft(deadline), &ready) != 0) return kHeld;
     if ((ready & NetSocket::kReadable) == 0) continue;
     uint8_t buffer[4096];
     int err = 0;
     long n = socket_.receive(buffer, sizeof buffer, &err);
-    // A server that hangs up before the settings are in force serves
-    // another client (ser2net says so in text and closes).
-    if (n < 0) return kHeldError;
-    // Data before the settings are in force is dropped, as a purge would.
+    if (n < 0) return kHeld;
+    // Data before the settings are in force is dropped, as emptying a local
+    // port would.
     decoder_.decode(buffer, static_cast<size_t>(n), *session_);
   }
 }
@@ -97,9 +96,9 @@ int NetworkLine::sendWhole(const std::string& bytes, Clock::time_point deadline)
   return 0;
 }
 
-int NetworkLine::waitForLineEvent(int stoppedResult) {
+int NetworkLine::awaitLine() {
   for (;;) {
-    if (stopRequested_.load(std::memory_order_acquire)) return stoppedResult;
+    if (stopRequested_.load(std::memory_order_acquire)) return kWaitStopped;
     if (!socket_.isOpen()) return kClosedStatus;
     if (queue_.takeLineEvent()) return 0;
     // Once the connection is gone, what it delivered is handed on first,
@@ -114,9 +113,9 @@ int NetworkLine::waitForLineEvent(int stoppedResult) {
   }
 }
 
-int NetworkLine::queueCount(size_t* count) {
+int NetworkLine::collect(size_t* queued) {
   if (socket_.isOpen() && lineError_ == 0) takeIn();
-  *count = queue_.size();
+  *queued = queue_.size();
   return socket_.isOpen() ? 0 : kClosedStatus;
 }
 
@@ -141,7 +140,7 @@ void NetworkLine::takeIn() {
   }
 }
 
-void NetworkLine::write(const char* text, size_t length) {
+void NetworkLine::transmit(const char* text, size_t length) {
   if (!socket_.isOpen() || length == 0) return;
   std::string escaped;
   const auto* bytes = reinterpret_cast<const uint8_t*>(text);
@@ -200,7 +199,7 @@ int NetworkLine::applySignal(int code) {
   return sendError_;
 }
 
-void NetworkLine::requestStop() {
+void NetworkLine::stopWaiting() {
   stopRequested_.store(true, std::memory_order_release);
   socket_.wake();
 }

@@ -1,7 +1,7 @@
 // A serial port on another machine, reached over TCP: rfc2217:// (telnet with
 // the Com Port Control Option, which carries the line settings and signals)
-// or tcp:// (raw bytes, nothing can be set). It offers the serial line's
-// verbs, fed by the same input queue and line-feed wake-up as a local port.
+// or tcp:// (raw bytes, nothing can be set). A SerialLine beside DeviceLine,
+// fed by the same input queue and line-feed wake-up as a local port.
 //
 // Threads as for the local line: the worker waits, counts and reads; the
 // supervisor writes and may wake the worker; the rest runs on the main
@@ -19,10 +19,10 @@
 #include "serial/input_queue.h"
 #include "serial/line_settings.h"
 #include "serial/net_socket.h"
-#include "serial/network_address.h"
+#include "serial/serial_line.h"
 #include "serial/telnet_codec.h"
 
-class NetworkLine {
+class NetworkLine final : public SerialLine {
  public:
   // Error numbers of the network line's own verdicts, the same on every
   // platform (the values Linux gives them).
@@ -35,43 +35,47 @@ class NetworkLine {
   static constexpr std::chrono::seconds kConnectTimeout{5};
   static constexpr std::chrono::seconds kAnswerTimeout{2};
 
-  // Which step of the opening failed.
-  enum class OpenStep { kNone, kConnect, kSettings };
-
-  NetworkLine() = default;
+  // With `trace`, the server's answers during configure() are printed there.
+  explicit NetworkLine(std::FILE* trace = nullptr) : trace_(trace) {}
   NetworkLine(const NetworkLine&) = delete;
   NetworkLine& operator=(const NetworkLine&) = delete;
 
-  // Connects to `argument` and, for rfc2217://, negotiates and applies the
-  // settings, discarding whatever arrives before they are in force. Returns
-  // 0, or an error number with *failed saying where: kConnect (a malformed
-  // argument EINVAL, the system's error, or kHeldError when the server
-  // closed the connection first), kSettings (kNotTakenError). With `trace`,
-  // the server's answers are printed there.
-  int open(const std::string& argument, const LineSettings& settings, OpenStep* failed,
-           std::FILE* trace);
-  bool isOpen() const { return socket_.isOpen(); }
+  // Connects to `argument` (rfc2217:// or tcp://): 0, EINVAL for a malformed
+  // argument, or the system's error.
+  int open(const std::string& argument) override;
+  bool isOpen() const override { return socket_.isOpen(); }
+  // Nothing to discard: for rfc2217:// configure() drops whatever arrives
+  // before the settings are in force; tcp:// hands on all it receives.
+  int empty() override { return 0; }
+  // For rfc2217://, negotiates option 44 and applies `settings` through the
+  // server: the settings step fails with kNotTakenError when the server
+  // refuses or does not answer, the open step with kHeldError when it closes
+  // the connection first (it serves another client). tcp:// sets nothing.
+  LineFault configure(const LineSettings& settings) override;
 
-  int waitForLineEvent(int stoppedResult);
-  int queueCount(size_t* count);
-  size_t read(uint8_t* buffer, size_t max) { return queue_.take(buffer, max); }
-  int status() const { return socket_.isOpen() ? 0 : kClosedStatus; }
-  void write(const char* text, size_t length);
-  size_t unsent() const { return outLeft_.load(); }
-  size_t awaitSent(std::chrono::milliseconds limit);
-  int applySignal(int code);
-  void requestStop();
-  void close() { socket_.close(); }
+  int awaitLine() override;
+  int collect(size_t* queued) override;
+  size_t take(uint8_t* buffer, size_t max) override { return queue_.take(buffer, max); }
+  int check() const override { return socket_.isOpen() ? 0 : kClosedStatus; }
+  void transmit(const char* text, size_t length) override;
+  size_t unsent() const override { return outLeft_.load(); }
+  size_t awaitSent(std::chrono::milliseconds limit) override;
+  // Signals go to the server as option 44 requests; tcp:// carries none
+  // (kNotPossibleError), nor do SETXOFF and SETXON.
+  int applySignal(int code) override;
+  void stopWaiting() override;
+  void close() override { socket_.close(); }
 
  private:
   static constexpr int kClosedStatus = 9;  // EBADF: no connection
 
-  int negotiate(const LineSettings& settings, OpenStep* failed, std::FILE* trace);
+  LineFault negotiate(const LineSettings& settings);
   int sendWhole(const std::string& bytes, std::chrono::steady_clock::time_point deadline);
   void takeIn();
   void queueOutput(const std::string& bytes);
   void sendSome();
 
+  std::FILE* trace_;
   NetSocket socket_;
   bool rfc2217_ = false;
   std::unique_ptr<ComPortSession> session_;

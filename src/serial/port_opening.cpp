@@ -8,93 +8,39 @@
 
 namespace {
 
-constexpr int kOpenFailed = 1;
-constexpr int kPurgeFailed = 2;
-constexpr int kSettingsRefused = 8;
-constexpr int kTimeoutsFailed = 16;
-constexpr int kWriteRequestFailed = 32;
-constexpr int kEventMaskRefused = 64;
-constexpr int kReadRequestFailed = 64;
-
-LineSettings lineSettingsOf(const CaptureSettings& settings) {
-  LineSettings lineSettings;
-  lineSettings.baudRate = settings.baudRate;
-  lineSettings.parityCode = settings.parityCode;
-  lineSettings.stopBitCode = settings.stopBitCode;
-  lineSettings.flowControl = settings.flowControl;
-  return lineSettings;
-}
-
-void traceSettings(const CaptureSettings& settings, const std::string& shown, std::FILE* console) {
-  if (settings.logLevel < 1) return;
-  std::fprintf(console, "\n>>>%s, rate %d ,%d dataBits, parityCode(%d), stopBitCode(%d)\n",
-               shown.c_str(), static_cast<int>(settings.baudRate), 8,
-               static_cast<int>(settings.parityCode), static_cast<int>(settings.stopBitCode));
-}
-
-// A port on another machine: connecting and applying the settings is one
-// step there, its failures reported as the local steps' are.
-int openNetworkPort(const CaptureSettings& settings, const std::string& shown, SerialLine& line,
-                    std::FILE* console) {
-  traceSettings(settings, shown, console);
-  bool settingsRefused = false;
-  int err = line.openNetwork(settings.portName, lineSettingsOf(settings), &settingsRefused,
-                             settings.logLevel >= 1 ? console : nullptr);
-  if (err == 0) return 0;
-  if (settingsRefused) {
-    std::fprintf(console, "\n>>>SetCommState error : %d\n", err);
-    return kSettingsRefused;
+int report(const LineFault& fault, const std::string& shown, std::FILE* console) {
+  const LineStepReport& report = reportFor(fault.step);
+  if (report.message != nullptr) {
+    if (fault.step == LineStep::kOpen) {
+      std::fprintf(console, report.message, shown.c_str(), fault.error);
+    } else {
+      std::fprintf(console, report.message, fault.error);
+    }
   }
-  std::fprintf(console, "\n>>>open com %s error : %d\n", shown.c_str(), err);
-  return kOpenFailed;
+  return report.result;
 }
 
 }  // namespace
 
-int openPort(const CaptureSettings& settings, const PortEnvironment& env, SerialLine& line,
+int openPort(const PortRequest& request, const PortEnvironment& env, SerialLine& line,
              std::FILE* console) {
   // Messages name the port as the user gave it, never the device behind it.
-  const std::string shown = shownDevicePath(settings.portName);
-  if (isNetworkPort(settings.portName)) return openNetworkPort(settings, shown, line, console);
+  const std::string shown = shownDevicePath(request.portName);
 
-  std::string device;
-  int err = resolvePort(settings.portName, env, &device);
+  // A network port names its server, no device of this machine.
+  std::string device = request.portName;
+  int err = isNetworkPort(device) ? 0 : resolvePort(request.portName, env, &device);
   if (err == 0) err = line.open(device);
-  if (err != 0) {
-    std::fprintf(console, "\n>>>open com %s error : %d\n", shown.c_str(), err);
-    return kOpenFailed;
-  }
+  if (err != 0) return report({LineStep::kOpen, err}, shown, console);
 
-  // Queue sizes: nothing to ask for here, the line's own input queue has a
-  // fixed size (on Windows open() asks the driver for its queues).
+  err = line.empty();
+  if (err != 0) return report({LineStep::kEmpty, err}, shown, console);
 
-  err = line.purge();
-  if (err != 0) {
-    std::fprintf(console, "\n>>>PurgeComm error : %d\n", err);
-    return kPurgeFailed;
+  if (request.showSettings) {
+    const LineSettings& s = request.line;
+    std::fprintf(console, "\n>>>%s, rate %d ,%d dataBits, parityCode(%d), stopBitCode(%d)\n",
+                 shown.c_str(), static_cast<int>(s.baudRate), 8, static_cast<int>(s.parityCode),
+                 static_cast<int>(s.stopBitCode));
   }
-
-  traceSettings(settings, shown, console);
-  err = line.applySettings(lineSettingsOf(settings));
-  if (err != 0) {
-    std::fprintf(console, "\n>>>SetCommState error : %d\n", err);
-    return kSettingsRefused;
-  }
-
-  // The remaining steps exist on some platforms only (serial_line.h). The
-  // requests are made with and without -nov: the line always reads and
-  // writes asynchronously, -nov only decides whether transmissions wait.
-  err = line.setReadTimeouts();
-  if (err != 0) {
-    std::fprintf(console, "\n>>>GetCommTimeouts error : %d\n", err);
-    return kTimeoutsFailed;
-  }
-  err = line.armLineEvent();
-  if (err != 0) {
-    std::fprintf(console, "\n>>>SetCommMask error : %d\n", err);
-    return kEventMaskRefused;
-  }
-  if (line.createWriteRequest() != 0) return kWriteRequestFailed;
-  if (line.createReadRequest() != 0) return kReadRequestFailed;
-  return 0;
+  return report(line.configure(request.line), shown, console);
 }
