@@ -131,10 +131,12 @@ void NetworkLine::takeIn() {
     if (rfc2217_) {
       kept = decoder_.decode(at, kept, *session_);
       session_->takeAnswers();
-      if (!session_->output().empty()) {
+      // A server that asks faster than it reads gets no more replies once
+      // kReplyBacklog waits: the queue would grow for as long as it asked.
+      if (!session_->output().empty() && outLeft_.load() < kReplyBacklog) {
         queueOutput(session_->output());
-        session_->output().clear();
       }
+      session_->output().clear();
     }
     queue_.commit(kept);
   }

@@ -68,6 +68,8 @@ class NetworkLine final : public SerialLine {
 
  private:
   static constexpr int kClosedStatus = 9;  // EBADF: no connection
+  // Protocol replies are dropped while this much output waits unsent.
+  static constexpr size_t kReplyBacklog = 64 * 1024;
 
   LineFault negotiate(const LineSettings& settings);
   int sendWhole(const std::string& bytes, std::chrono::steady_clock::time_point deadline);

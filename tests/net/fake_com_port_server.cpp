@@ -14,6 +14,9 @@ using namespace telnet;
 
 namespace {
 
+// An option the client refuses: it answers each request for it.
+constexpr uint8_t kEchoOption = 1;
+
 void sendAll(int fd, const std::string& bytes) {
   size_t at = 0;
   while (at < bytes.size()) {
@@ -27,6 +30,7 @@ void sendAll(int fd, const std::string& bytes) {
 struct Responder : Decoder::Listener {
   FakeComPortServer::Behaviour behaviour;
   std::string reply;
+  bool purged = false;  // the client's last setting, PURGE-DATA, was answered
 
   void negotiation(uint8_t verb, uint8_t option) override {
     if (verb == kWill && option == kOptionComPort) {
@@ -43,7 +47,8 @@ struct Responder : Decoder::Listener {
         behaviour == FakeComPortServer::Behaviour::kSilent) {
       return;
     }
-    if (payload[0] == comport::kSetBaudRate && length == 5) {
+    if (payload[0] == comport::kSetBaudRate && length == 5 &&
+        behaviour == FakeComPortServer::Behaviour::kOtherRate) {
       uint32_t rate = uint32_t{payload[1]} << 24 | payload[2] << 16 | payload[3] << 8 | payload[4];
       std::string answer = setBaudRateRequest(rate / 2);
       answer[3] = static_cast<char>(comport::kSetBaudRate + comport::kServerOffset);
@@ -51,6 +56,7 @@ struct Responder : Decoder::Listener {
       return;
     }
     reply += comPortRequest(payload[0] + comport::kServerOffset, payload + 1, length - 1);
+    purged = purged || payload[0] == comport::kPurgeData;
   }
 };
 
@@ -104,5 +110,30 @@ void FakeComPortServer::answer(int client) {
     decoder.decode(buffer, static_cast<size_t>(n), responder);
     sendAll(client, responder.reply);
     responder.reply.clear();
+    if (behaviour_ == Behaviour::kAsksWithoutReading && responder.purged) {
+      askWithoutReading(client);
+      responder.purged = false;
+    }
   }
+}
+
+bool FakeComPortServer::sendOrStop(int client, const std::string& bytes) {
+  size_t at = 0;
+  while (at < bytes.size()) {
+    pollfd fds[2] = {{client, POLLOUT, 0}, {wake_[0], POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0 || fds[1].revents != 0) return false;
+    ssize_t n = ::send(client, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    at += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void FakeComPortServer::askWithoutReading(int client) {
+  std::string requests;
+  for (int i = 0; i < 100000; ++i) requests += negotiationBytes(kDo, kEchoOption);
+  for (size_t sent = 0; sent < (size_t{32} << 20); sent += requests.size()) {
+    if (!sendOrStop(client, requests)) return;
+  }
+  sendOrStop(client, "done\n");
 }

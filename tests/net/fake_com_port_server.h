@@ -13,6 +13,9 @@ class FakeComPortServer {
     kOtherRate,      // agrees to option 44, answers every rate with half of it
     kSilent,         // agrees to option 44, never answers a setting
     kRefusesOption,  // refuses option 44
+    // Takes the settings, then, reading nothing more, asks the client to
+    // enable an option it refuses, 32 MiB of requests, and sends "done\n".
+    kAsksWithoutReading,
   };
 
   explicit FakeComPortServer(Behaviour behaviour);
@@ -23,6 +26,9 @@ class FakeComPortServer {
  private:
   void serve();
   void answer(int client);
+  // Sends `bytes` unless the server is being stopped. False then.
+  bool sendOrStop(int client, const std::string& bytes);
+  void askWithoutReading(int client);
 
   Behaviour behaviour_;
   int listener_ = -1;
