@@ -189,10 +189,7 @@ TEST_F(CaptureEndTest, HangUpEndsTheRunWithTheLineError) {
   ASSERT_NE(run, nullptr);
   // Ctrl-Y makes the lines visible in the file, proof that they were read.
   ASSERT_TRUE(device.send("before\n\x19\n"));
-  for (int i = 0; i < 200 && workFile("out.spt").empty(); ++i) {
-    std::this_thread::sleep_for(milliseconds(50));
-  }
-  ASSERT_EQ(workFile("out.spt"), "before\r\n");
+  ASSERT_EQ(awaitWorkFile("out.spt"), "before\r\n");
   ASSERT_TRUE(device.waitUntilTaken());
   device.hangUp();
   ProgramResult result = finish(*run);
@@ -245,10 +242,7 @@ TEST_P(InterruptionTest, EndsTheRunKeepingWhatWasCaptured) {
   auto run = startOnLine(device, {"-ntx", "1", "-t", "60", "-f", "out.spt"});
   ASSERT_NE(run, nullptr);
   ASSERT_TRUE(device.send("one\ntwo\n\x19\n"));
-  for (int i = 0; i < 200 && workFile("out.spt").empty(); ++i) {
-    std::this_thread::sleep_for(milliseconds(50));
-  }
-  ASSERT_EQ(workFile("out.spt"), "one\r\ntwo\r\n");
+  ASSERT_EQ(awaitWorkFile("out.spt"), "one\r\ntwo\r\n");
   // The line feed after Ctrl-Y is read but still buffered: the signal must
   // not lose it.
   ASSERT_TRUE(device.waitUntilTaken());
