@@ -27,12 +27,27 @@ void traceAnswers(ComPortSession& session, std::FILE* trace) {
 
 int NetworkLine::open(const std::string& argument) {
   close();
+  forgetConnection();
   NetworkAddress address;
   int err = parseNetworkPort(argument, &address);
   if (err != 0) return err;
   rfc2217_ = address.rfc2217;
   return socket_.connect(address.host, address.port,
                          std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout));
+}
+
+// A line opened again (after a lost connection) starts as a new one.
+void NetworkLine::forgetConnection() {
+  stopRequested_.store(false);
+  session_.reset();
+  decoder_ = telnet::Decoder();
+  queue_.clear();
+  lineError_ = 0;
+  std::lock_guard<std::mutex> lock(outMutex_);
+  out_.clear();
+  outSent_ = 0;
+  outLeft_.store(0);
+  sendError_ = 0;
 }
 
 LineFault NetworkLine::configure(const LineSettings& settings) {

@@ -71,6 +71,7 @@ class NetworkLine final : public SerialLine {
   // Protocol replies are dropped while this much output waits unsent.
   static constexpr size_t kReplyBacklog = 64 * 1024;
 
+  void forgetConnection();
   LineFault negotiate(const LineSettings& settings);
   int sendWhole(const std::string& bytes, std::chrono::steady_clock::time_point deadline);
   void takeIn();
