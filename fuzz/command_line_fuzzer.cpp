@@ -6,6 +6,8 @@
 // appending one more option does (a value option standing last gives the
 // usage text, an unknown word too, a flag keeps the run, a number option
 // takes its clamped value, "--name=value" reads as "--name value").
+#include <strings.h>
+
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -122,7 +124,7 @@ void checkProperties(const ParseResult& result, const CaptureSettings& s, const 
     // manual page is checked against; the table says which take a value.
     for (int i = 1; i < args.argc(); ++i) {
       const char* a = args.argument(i);
-      if (std::strncmp(a, "COM", 3) == 0 || a[0] == '/') continue;
+      if (strncasecmp(a, "COM", 3) == 0 || a[0] == '/') continue;
       // A long option's value may follow '=' in the same argument.
       const char* equals = std::strncmp(a, "--", 2) == 0 ? std::strchr(a, '=') : nullptr;
       const std::string word = equals != nullptr ? std::string(a, equals) : std::string(a);
@@ -137,7 +139,7 @@ void checkProperties(const ParseResult& result, const CaptureSettings& s, const 
     }
   }
   if (s.portName != defaults.portName) {
-    check(std::strncmp(s.portName, "COM", 3) == 0 || s.portName[0] == '/', "port argument form");
+    check(strncasecmp(s.portName, "COM", 3) == 0 || s.portName[0] == '/', "port argument form");
   }
 }
 

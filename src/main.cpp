@@ -1,4 +1,8 @@
-// sercap: records what a device prints on a serial line into a file.
+// sercap: records what a device prints on a serial line into a file. The
+// platform's entry point (main_posix.cpp, main_win32.cpp) hands the
+// arguments over as UTF-8.
+#include "main.h"
+
 #include <chrono>
 
 #include "control/console_writer.h"
@@ -6,7 +10,7 @@
 #include "control/process_setup.h"
 #include "control/supervisor.h"
 
-int main(int argc, char** argv) {
+int sercapMain(int argc, char** argv) {
   prepareProcess();
   // Before any thread starts, so that every thread holds the signals.
   Interruption interruption;

@@ -182,6 +182,7 @@ TEST_F(PortReturnTest, WaitEnds) {
 }
 
 TEST_F(PortReturnTest, WaitLeavesABusyPortAlone) {
+  SKIP_UNDER_WINE("exclusive open: Wine lets a second program open a port that one holds");
   PtyDevice device;
   linkTo(device);
   auto holder = start({portName(), "-ntx", "1", "-t", "30", "-f", "held.spt"});
@@ -193,10 +194,7 @@ TEST_F(PortReturnTest, WaitLeavesABusyPortAlone) {
 
   EXPECT_EQ(result.status, 1);
   EXPECT_LT(result.seconds, 5.0);
-  const int busy = underWine() ? 5 : 16;
-  EXPECT_EQ(result.out.find("\n>>>open com " + shownName() + " error : " + std::to_string(busy)),
-            0u)
-      << result.out;
+  EXPECT_EQ(result.out.find("\n>>>open com " + shownName() + " error : 16\n"), 0u) << result.out;
 }
 
 // While the port is away, the run still ends as it would: by the time-out

@@ -6,12 +6,29 @@
 
 namespace {
 
-std::string dosDevice(int number) {
+std::string winePrefix() {
   const char* prefix = std::getenv("WINEPREFIX");
-  std::string base = prefix != nullptr && *prefix != '\0'
-                         ? std::string(prefix)
-                         : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.wine";
-  return base + "/dosdevices/com" + std::to_string(number);
+  return prefix != nullptr && *prefix != '\0'
+             ? std::string(prefix)
+             : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.wine";
+}
+
+std::string dosDevice(int number) {
+  return winePrefix() + "/dosdevices/com" + std::to_string(number);
+}
+
+// Runs a shell command quietly; true when it succeeded.
+bool quietly(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Ends the prefix's server and every Wine process with it, and starts a
+// persistent one again, as the test stage keeps it; the next Wine program
+// then starts Wine's services anew, which read the port list.
+bool restartWineServer() {
+  quietly("wineserver -k");
+  quietly("wineserver -w");
+  return quietly("wineserver -p") && quietly("wine cmd /c exit");
 }
 
 }  // namespace
@@ -54,6 +71,26 @@ bool linkWinePort(int number, const std::string& device) {
   std::error_code failed;
   std::filesystem::create_symlink(device, dosDevice(number), failed);
   return !failed;
+}
+
+bool defineWinePorts(const std::map<int, std::string>& devices) {
+  for (const auto& [number, device] : devices) {
+    if (!quietly("wine reg add 'HKLM\\Software\\Wine\\Ports' /v COM" + std::to_string(number) +
+                 " /t REG_SZ /d '" + device + "' /f")) {
+      return false;
+    }
+  }
+  return restartWineServer();
+}
+
+void undefineWinePorts(const std::map<int, std::string>& devices) {
+  for (const auto& [number, device] : devices) {
+    quietly("wine reg delete 'HKLM\\Software\\Wine\\Ports' /v COM" + std::to_string(number) +
+            " /f");
+    removeWinePort(number);
+  }
+  // Until its server ends, Wine keeps the devices of the ports it took up.
+  restartWineServer();
 }
 
 void removeWinePort(int number) {

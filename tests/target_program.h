@@ -5,6 +5,7 @@
 // pseudo-terminals through the Wine prefix's dosdevices folder.
 #pragma once
 
+#include <map>
 #include <string>
 
 const std::string& sercapProgram();
@@ -27,6 +28,15 @@ int hangUpError();
 // cannot be done. removeWinePort() undoes it.
 bool linkWinePort(int number, const std::string& device);
 void removeWinePort(int number);
+
+// Defines COM ports as Wine itself defines them, in its port list in the
+// registry, and restarts the prefix's server so that Wine takes them up: then
+// they stand in the system's serial device map, as real ports do (a bare
+// link made by linkWinePort() does not). The restart ends every Wine process
+// of the prefix, so only tests that run alone may call it. False if it cannot
+// be done. undefineWinePorts() removes them again, restarting the server too.
+bool defineWinePorts(const std::map<int, std::string>& devices);
+void undefineWinePorts(const std::map<int, std::string>& devices);
 
 // Skips the current test under Wine, saying why.
 #define SKIP_UNDER_WINE(reason) \

@@ -1,12 +1,14 @@
 // The capture file's system calls on Windows. Appending access makes every
 // write land at the end of the file, also when another program writes to
 // it; others may read and write it meanwhile, as with the C library's files.
-// Bytes are written as they are: the CR LF line ends are our own.
+// Bytes are written as they are: the CR LF line ends are our own. The path
+// is UTF-8, so a name in any script opens that very file.
 #include <windows.h>
 
 #include <algorithm>
 
 #include "capture/capture_file_os.h"
+#include "capture/wide_text_win32.h"
 
 namespace capture_os {
 
@@ -19,8 +21,9 @@ HANDLE handleOf(intptr_t file) {
 }  // namespace
 
 int openForAppend(const char* path, intptr_t* file) {
-  HANDLE h = CreateFileA(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(openablePath(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
   *file = reinterpret_cast<intptr_t>(h);
   return 0;

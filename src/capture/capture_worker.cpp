@@ -52,7 +52,11 @@ int CaptureWorker::captureLoop() {
     }
     if (runEnded()) return kLoopStopped;
     if (readQueued(readSize) == FilterVerdict::kEnd) return 0;
-    if (port.check() != 0) return reportFor(LineStep::kCheck).result;
+    int checked = port.check();
+    if (checked != 0) {
+      // A port unplugged between two reads may show it here first.
+      return settings_.survivesLoss ? lineFailed(checked) : reportFor(LineStep::kCheck).result;
+    }
   }
 }
 

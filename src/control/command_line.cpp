@@ -6,7 +6,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "control/port_argument.h"
 #include "serial/network_address.h"
+#include "serial/port_names.h"
 
 int32_t parseDecimal(const char* text) {
   const char* p = text;
@@ -28,9 +30,10 @@ int32_t parseDecimal(const char* text) {
 namespace {
 
 bool isPortArgument(const char* arg) {
-  // A path names a serial device directly on POSIX systems; rfc2217:// and
-  // tcp:// name a port on another machine.
-  return std::strncmp(arg, "COM", 3) == 0 || arg[0] == '/' || isNetworkPort(arg);
+  // "com3" too: Windows' device names ignore case. A path names a serial
+  // device directly on POSIX systems; rfc2217:// and tcp:// name a port on
+  // another machine.
+  return hasComPrefix(arg) || arg[0] == '/' || isNetworkPort(arg);
 }
 
 // Applies an option that takes a value. Returns false on a marker-order stop.
@@ -195,7 +198,7 @@ ParseResult parseCommandLine(int argc, char** argv, CaptureSettings& settings, s
     // Option words all begin with '-', so a port argument can be told apart
     // before them; an option's value is consumed without being tested.
     if (isPortArgument(arg)) {
-      settings.portName = arg;
+      settings.portName = portNameOf(argv[i]);
     } else if (isLongOption(arg)) {
       parseLongOption(argc, argv, &i, settings, result);
       if (result.outcome != ParseOutcome::kRun) return result;

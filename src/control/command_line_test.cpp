@@ -113,9 +113,12 @@ TEST(CommandLine, EachOptionSetsItsField) {
 
 TEST(CommandLine, LaterOccurrencesAndOrderRules) {
   CommandLine line;
-  // The last port wins, whichever form it has; a lower-case com is no port.
+  // The last port wins, whichever form it has; "COM" in any case makes a
+  // port argument, kept as typed.
   EXPECT_STREQ(line.parse({"COM3", "/dev/ttyS1", "COM12"}).settings.portName, "COM12");
-  EXPECT_EQ(line.parse({"com3"}).result.outcome, ParseOutcome::kUsage);
+  EXPECT_STREQ(line.parse({"-d", "com3"}).settings.portName, "com3");
+  EXPECT_STREQ(line.parse({"cOm7", "-t", "5"}).settings.portName, "cOm7");
+  EXPECT_EQ(line.parse({"co3"}).result.outcome, ParseOutcome::kUsage);
   // Network ports are ports in either scheme and any case, the address
   // checked only when the port is opened; a bare host is no port.
   EXPECT_STREQ(line.parse({"COM3", "rfc2217://[::1]:2217"}).settings.portName,

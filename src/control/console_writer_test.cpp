@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -86,6 +87,29 @@ TEST(ConsoleWriter, HandsOnEverythingPrintedBeforeFinish) {
       EXPECT_EQ(own, expected[t]) << "thread " << t << ", interactive " << interactive;
     }
   }
+}
+
+// What a console shows without waiting for more: a prompt without a line
+// feed, and the first print after a quiet spell, each reach an interactive
+// console while the writer keeps going.
+TEST(ConsoleWriter, InteractiveConsoleGetsEachPrintAtOnce) {
+  RecordingConsole console;
+  ConsoleWriter writer(console.sink(true));
+  auto shows = [&console](const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (console.taken() != text && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return console.taken() == text;
+  };
+  std::fputs("prompt> ", writer.stream());
+  EXPECT_TRUE(shows("prompt> ")) << console.taken();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::fputc('.', writer.stream());
+  EXPECT_TRUE(shows("prompt> .")) << console.taken();
+  std::fprintf(writer.stream(), "%d", 42);
+  EXPECT_TRUE(shows("prompt> .42")) << console.taken();
+  writer.finish(std::chrono::seconds(1));
 }
 
 // A console that takes nothing never holds up the printing, and finish()

@@ -1,17 +1,20 @@
 // Interruption on Windows. A console control handler takes Ctrl-C,
-// Ctrl-Break and the closing of the console (also log-off and shut-down) and
-// sets an event that stays set, so every later sleep reports the
-// interruption. The worker's wake-up is a second, auto-reset event.
+// Ctrl-Break, the closing of the console and shut-down, and sets an event
+// that stays set, so every later sleep reports the interruption. The
+// worker's wake-up is a second, auto-reset event.
 //
-// Windows ends the process as soon as the handler returns from a close,
-// log-off or shut-down event, so the handler then waits until the process
-// has finished with its files (the destructor says so) before it returns.
-// Ctrl-C and Ctrl-Break are simply taken: the run ends by itself.
+// Windows ends the process as soon as the handler returns from a close or
+// shut-down event, so the handler then waits until the process has finished
+// with its files (the destructor says so) before it returns. Ctrl-C and
+// Ctrl-Break are simply taken: the run ends by itself. Log-off is ignored:
+// only services receive it, whenever any user logs off, and their run must
+// go on.
 #include <windows.h>
 
 #include <atomic>
 
 #include "control/interruption.h"
+#include "control/interruption_win32.h"
 
 namespace {
 
@@ -32,15 +35,18 @@ struct Events {
 // are never released.
 Events events;
 
-BOOL WINAPI controlHandler(DWORD type) {
+}  // namespace
+
+BOOL WINAPI consoleControlHandler(DWORD type) {
   switch (type) {
+    case CTRL_LOGOFF_EVENT:
+      return TRUE;
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
       events.taken.store(true);
       SetEvent(events.interrupted);
       return TRUE;
     case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
       events.taken.store(true);
       SetEvent(events.interrupted);
@@ -51,8 +57,6 @@ BOOL WINAPI controlHandler(DWORD type) {
   }
 }
 
-}  // namespace
-
 struct Interruption::Impl {};
 
 Interruption::Interruption() : impl_(nullptr) {
@@ -61,7 +65,7 @@ Interruption::Interruption() : impl_(nullptr) {
     events.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     events.finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   }
-  SetConsoleCtrlHandler(&controlHandler, TRUE);
+  SetConsoleCtrlHandler(&consoleControlHandler, TRUE);
 }
 
 // The handler stays: an interruption still to come must not end the process

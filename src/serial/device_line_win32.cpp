@@ -8,6 +8,13 @@
 // event. This depends neither on the driver's event-character wait nor on
 // how it treats read time-outs, both of which drivers (and Wine) differ in.
 //
+// A real driver's failures end the line: a read, a wait or a ClearCommError
+// that fails (an unplugged adapter), also one noticed while idle, since some
+// drivers never complete the pending read of a vanished device; a
+// cancellation the driver makes by itself is read past while the port still
+// answers. The communications calls go through a table
+// (comm_functions_win32.h), so that unit tests can play such drivers.
+//
 // Transmissions: every transmit() is one overlapped WriteFile of its own text,
 // kept alive until it completes; the driver sends them in order and whole.
 //
@@ -26,16 +33,14 @@
 #include <string>
 #include <vector>
 
+#include "serial/comm_functions_win32.h"
 #include "serial/device_line.h"
 #include "serial/input_queue.h"
 #include "serial/line_dcb_win32.h"
 
 namespace {
 
-// Asked of the driver: room for a second of input at 115,200 bit/s and more
-// than any start text. A driver that keeps its own sizes is fine: the line's
-// own queue holds what the worker has not read yet.
-constexpr DWORD kDriverInputQueue = 15360;
+// Asked of the driver beside its input queue (line_dcb_win32.h).
 constexpr DWORD kDriverOutputQueue = 1024;
 // One read takes at most this much from the driver.
 constexpr DWORD kReadChunk = 16384;
@@ -43,8 +48,11 @@ constexpr DWORD kReadChunk = 16384;
 constexpr DWORD kReadPauseMillis = 20;
 // How long to wait before a read that ended at once without bytes is tried again.
 constexpr DWORD kRetryMillis = 10;
-// How long close() waits for a cancelled request to finish.
+// How long close() waits, in all, for cancelled requests to finish.
 constexpr DWORD kCancelWaitMillis = 2000;
+// How long the worker's wait lasts before it asks whether the port is still
+// there: some drivers never complete the pending read of a vanished device.
+constexpr DWORD kIdleCheckMillis = 1000;
 
 DWORD lastError() {
   return GetLastError();
@@ -78,17 +86,22 @@ struct Transmission {
   OVERLAPPED overlapped;
 };
 
-// Waits up to `millis` for a request to finish. True once it has.
-bool awaitRequest(HANDLE h, OVERLAPPED* overlapped, DWORD millis) {
+// Waits until `deadline` (GetTickCount64) at most for a request to finish.
+// True once it has.
+bool awaitRequest(const CommFunctions& comm, HANDLE h, OVERLAPPED* overlapped, ULONGLONG deadline) {
+  const ULONGLONG now = GetTickCount64();
+  const DWORD millis = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
   if (overlapped->hEvent != nullptr) WaitForSingleObject(overlapped->hEvent, millis);
   DWORD count = 0;
-  return GetOverlappedResult(h, overlapped, &count, FALSE) || lastError() != ERROR_IO_INCOMPLETE;
+  return comm.getOverlappedResult(h, overlapped, &count, FALSE) ||
+         lastError() != ERROR_IO_INCOMPLETE;
 }
 
 }  // namespace
 
 struct DeviceLine::Impl {
   // Set by open() and close() alone.
+  const CommFunctions* comm = &commFunctions();
   HANDLE h = INVALID_HANDLE_VALUE;
   HANDLE stopEvent = nullptr;
   ReadRequest* readRequest = nullptr;  // its event is the read request's
@@ -113,19 +126,32 @@ struct DeviceLine::Impl {
   // them: a read never asks for more than the queue can take.
   void absorb(DWORD n) { queue.append(readRequest->buffer, n); }
 
-  // The line failed, unless the failure is our own cancellation or a read
-  // time-out (Wine reports one as a failure; it only means "no more bytes").
+  // Whether the port still answers ClearCommError (filling `comStat` when
+  // given); if not, the line has failed: the adapter is gone.
+  bool portAnswers(COMSTAT* comStat = nullptr) {
+    DWORD errors = 0;
+    COMSTAT ignored;
+    if (comm->clearCommError(h, &errors, comStat != nullptr ? comStat : &ignored)) return true;
+    if (lineError == 0) lineError = errorNumber(lastError());
+    return false;
+  }
+
+  // The line failed, unless the failure is a read time-out (Wine reports one
+  // as a failure; it only means "no more bytes") or a cancellation: ours, or
+  // one the driver made by itself while the port still answers (seen when
+  // the thread that issued the read ends), after which the read is issued
+  // again.
   void noteReadFailure(DWORD err) {
     if (err == ERROR_TIMEOUT) return;
-    if (err == ERROR_OPERATION_ABORTED && stopRequested.load()) return;
-    lineError = errorNumber(err);
+    if (err == ERROR_OPERATION_ABORTED && (stopRequested.load() || portAnswers())) return;
+    if (lineError == 0) lineError = errorNumber(err);
   }
 
   // Takes in the pending read if it has completed. True if it has.
   bool collectRead() {
     if (!readPending) return true;
     DWORD n = 0;
-    if (GetOverlappedResult(h, &readRequest->overlapped, &n, FALSE)) {
+    if (comm->getOverlappedResult(h, &readRequest->overlapped, &n, FALSE)) {
       readPending = false;
       absorb(n);
       return true;
@@ -143,12 +169,12 @@ struct DeviceLine::Impl {
   // the next byte to arrive. Either completes as soon as the bytes are
   // there, whatever the driver makes of read time-outs. Never asks for more
   // than the queue has room for. Returns the bytes it delivered at once;
-  // readPending says whether it is still going on.
+  // readPending says whether it is still going on. A port that no longer
+  // answers ClearCommError has failed (an unplugged adapter).
   DWORD startRead() {
-    DWORD errors = 0;
     COMSTAT comStat;
-    size_t wanted = 1;
-    if (ClearCommError(h, &errors, &comStat) && comStat.cbInQue > 0) wanted = comStat.cbInQue;
+    if (!portAnswers(&comStat)) return 0;
+    size_t wanted = comStat.cbInQue > 0 ? comStat.cbInQue : 1;
     const size_t room = InputQueue::kCapacity - queue.size();
     if (wanted > room) wanted = room;
     if (wanted > kReadChunk) wanted = kReadChunk;
@@ -156,8 +182,14 @@ struct DeviceLine::Impl {
     HANDLE event = o.hEvent;
     std::memset(&o, 0, sizeof o);
     o.hEvent = event;
-    DWORD n = 0;
-    if (ReadFile(h, readRequest->buffer, static_cast<DWORD>(wanted), &n, &o)) {
+    // An overlapped read takes no count: it comes from the request, also
+    // when the read completes at once.
+    if (comm->readFile(h, readRequest->buffer, static_cast<DWORD>(wanted), nullptr, &o)) {
+      DWORD n = 0;
+      if (!comm->getOverlappedResult(h, &o, &n, FALSE)) {
+        noteReadFailure(lastError());
+        return 0;
+      }
       absorb(n);
       return n;
     }
@@ -188,7 +220,7 @@ struct DeviceLine::Impl {
       Transmission& t = **it;
       if (HasOverlappedIoCompleted(&t.overlapped)) {
         DWORD n = 0;
-        GetOverlappedResult(h, &t.overlapped, &n, FALSE);
+        comm->getOverlappedResult(h, &t.overlapped, &n, FALSE);
         spareEvents.push_back(t.overlapped.hEvent);
         it = inFlight.erase(it);
       } else {
@@ -217,17 +249,18 @@ DeviceLine::~DeviceLine() {
 int DeviceLine::open(const std::string& devicePath) {
   close();
   Impl& m = *impl_;
-  HANDLE h = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  m.comm = &commFunctions();
+  HANDLE h = m.comm->createFile(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) return errorNumber(lastError());
   HANDLE stop = newEvent();
   if (stop == nullptr) {
     int err = errorNumber(lastError());
-    CloseHandle(h);
+    m.comm->closeHandle(h);
     return err;
   }
   // A request for the driver's queue sizes; a driver that keeps its own is fine.
-  SetupComm(h, kDriverInputQueue, kDriverOutputQueue);
+  m.comm->setupComm(h, kDriverInputQueue, kDriverOutputQueue);
   m.h = h;
   m.stopEvent = stop;
   m.readRequest = new ReadRequest();
@@ -247,13 +280,13 @@ int DeviceLine::empty() {
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
   m.queue.clear();
   const DWORD all = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-  return PurgeComm(m.h, all) ? 0 : errorNumber(lastError());
+  return m.comm->purgeComm(m.h, all) ? 0 : errorNumber(lastError());
 }
 
 int DeviceLine::Impl::setReadTimeouts() {
   if (!isOpen()) return ERROR_INVALID_HANDLE;
   COMMTIMEOUTS timeouts;
-  if (!GetCommTimeouts(h, &timeouts)) return errorNumber(lastError());
+  if (!comm->getCommTimeouts(h, &timeouts)) return errorNumber(lastError());
   // A read waits for its first byte as long as it takes and completes when a
   // pause follows the bytes; reads ask only for bytes that are there or for
   // a single one, so they complete at once in any case. Writes never time
@@ -263,14 +296,16 @@ int DeviceLine::Impl::setReadTimeouts() {
   timeouts.ReadTotalTimeoutConstant = 0;
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = 0;
-  return SetCommTimeouts(h, &timeouts) ? 0 : errorNumber(lastError());
+  return comm->setCommTimeouts(h, &timeouts) ? 0 : errorNumber(lastError());
 }
 
 int DeviceLine::Impl::armLineEvent() {
   if (!isOpen()) return ERROR_INVALID_HANDLE;
-  // The line feed as the event character, as the settings say; the wake-up
-  // itself comes from the line's own queue.
-  return SetCommMask(h, EV_RXFLAG) ? 0 : errorNumber(lastError());
+  // The line feed as the event character, as the settings say. Nothing waits
+  // on the event (the wake-up comes from the line's own queue), so a driver
+  // that refuses the mask fails nothing.
+  comm->setCommMask(h, EV_RXFLAG);
+  return 0;
 }
 
 int DeviceLine::Impl::createWriteRequest() {
@@ -293,7 +328,7 @@ LineFault DeviceLine::configure(const LineSettings& settings) {
   Impl& m = *impl_;
   if (!m.isOpen()) return {LineStep::kSettings, ERROR_INVALID_HANDLE};
   DCB dcb = lineControlBlock(settings);
-  if (!SetCommState(m.h, &dcb)) return {LineStep::kSettings, errorNumber(lastError())};
+  if (!m.comm->setCommState(m.h, &dcb)) return {LineStep::kSettings, errorNumber(lastError())};
   // The requests are made with and without -nov: the line always reads and
   // writes asynchronously, -nov only decides whether transmissions wait.
   if (int err = m.setReadTimeouts()) return {LineStep::kTimeouts, err};
@@ -322,8 +357,9 @@ int DeviceLine::awaitLine() {
     }
 
     HANDLE waits[2] = {m.stopEvent, m.readRequest->overlapped.hEvent};
-    DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    DWORD woken = WaitForMultipleObjects(2, waits, FALSE, kIdleCheckMillis);
     if (woken == WAIT_FAILED) return errorNumber(lastError());
+    if (woken == WAIT_TIMEOUT) m.portAnswers();
   }
 }
 
@@ -348,7 +384,7 @@ int DeviceLine::check() const {
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
   DWORD errors = 0;
   COMSTAT comStat;
-  return ClearCommError(m.h, &errors, &comStat) ? 0 : errorNumber(lastError());
+  return m.comm->clearCommError(m.h, &errors, &comStat) ? 0 : errorNumber(lastError());
 }
 
 void DeviceLine::transmit(const char* text, size_t length) {
@@ -367,7 +403,8 @@ void DeviceLine::transmit(const char* text, size_t length) {
   t->text.assign(text, length);
   std::memset(&t->overlapped, 0, sizeof t->overlapped);
   t->overlapped.hEvent = event;
-  if (WriteFile(m.h, t->text.data(), static_cast<DWORD>(t->text.size()), nullptr, &t->overlapped) ||
+  if (m.comm->writeFile(m.h, t->text.data(), static_cast<DWORD>(t->text.size()), nullptr,
+                        &t->overlapped) ||
       lastError() == ERROR_IO_PENDING) {
     m.inFlight.push_back(std::move(t));
   } else if (event != nullptr) {
@@ -407,27 +444,29 @@ size_t DeviceLine::awaitSent(std::chrono::milliseconds limit) {
 int DeviceLine::applySignal(int code) {
   Impl& m = *impl_;
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
-  return EscapeCommFunction(m.h, static_cast<DWORD>(code)) ? 0 : errorNumber(lastError());
+  return m.comm->escapeCommFunction(m.h, static_cast<DWORD>(code)) ? 0 : errorNumber(lastError());
 }
 
 void DeviceLine::stopWaiting() {
   Impl& m = *impl_;
   m.stopRequested.store(true, std::memory_order_release);
   if (m.stopEvent != nullptr) SetEvent(m.stopEvent);
-  if (m.isOpen()) CancelIoEx(m.h, &m.readRequest->overlapped);
+  if (m.isOpen()) m.comm->cancelIoEx(m.h, &m.readRequest->overlapped);
 }
 
 void DeviceLine::close() {
   Impl& m = *impl_;
   if (m.isOpen()) {
-    CancelIoEx(m.h, nullptr);
-    // Buffers a driver may still write into are abandoned, never freed.
-    if (m.readPending && !awaitRequest(m.h, &m.readRequest->overlapped, kCancelWaitMillis)) {
+    m.comm->cancelIoEx(m.h, nullptr);
+    // Buffers a driver may still write into are abandoned, never freed. The
+    // wait is bounded in all, however many requests are in flight.
+    const ULONGLONG deadline = GetTickCount64() + kCancelWaitMillis;
+    if (m.readPending && !awaitRequest(*m.comm, m.h, &m.readRequest->overlapped, deadline)) {
       m.readRequest = nullptr;
     }
     std::lock_guard<std::mutex> lock(m.outMutex);
     for (auto& t : m.inFlight) {
-      if (awaitRequest(m.h, &t->overlapped, kCancelWaitMillis)) {
+      if (awaitRequest(*m.comm, m.h, &t->overlapped, deadline)) {
         closeEvent(&t->overlapped.hEvent);
       } else {
         t.release();
@@ -435,7 +474,7 @@ void DeviceLine::close() {
     }
     m.inFlight.clear();
     m.outLeft.store(0);
-    CloseHandle(m.h);
+    m.comm->closeHandle(m.h);
     m.h = INVALID_HANDLE_VALUE;
   }
   {

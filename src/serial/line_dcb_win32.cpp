@@ -2,6 +2,12 @@
 // asked but no parity checking on input, no software flow control and no
 // CTS/DSR hold on output, DTR and RTS off, on or in handshake mode as the
 // flow control says, and the line feed as the event character.
+//
+// With hardware handshake the driver must lower RTS while the input queue
+// still has room for the bytes already on their way (a UART's FIFO, a USB
+// packet); with limits of 0 it would do so only once the queue is full, and
+// the bytes in flight would overrun it unseen. The limits are those drivers
+// choose themselves: stop with an eighth of the queue free, go on at half.
 #include "serial/line_dcb_win32.h"
 
 #include <cstring>
@@ -32,8 +38,9 @@ DCB lineControlBlock(const LineSettings& settings) {
   dcb.fErrorChar = 0;
   dcb.fNull = 0;
   dcb.fAbortOnError = 0;
-  dcb.XonLim = 0;
-  dcb.XoffLim = 0;
+  const bool handshake = settings.flowControl == 2;
+  dcb.XonLim = handshake ? static_cast<WORD>(kDriverInputQueue / 2) : 0;
+  dcb.XoffLim = handshake ? static_cast<WORD>(kDriverInputQueue / 8) : 0;
   dcb.ByteSize = 8;
   dcb.Parity = settings.parityCode;
   dcb.StopBits = settings.stopBitCode;

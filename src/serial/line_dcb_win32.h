@@ -6,4 +6,10 @@
 
 #include "serial/line_settings.h"
 
+// The input queue asked of the driver (SetupComm): room for a second of
+// input at 115,200 bit/s and more than any start text. A driver that keeps
+// its own sizes is fine: the line's own queue holds what the worker has not
+// read yet.
+constexpr DWORD kDriverInputQueue = 15360;
+
 DCB lineControlBlock(const LineSettings& settings);

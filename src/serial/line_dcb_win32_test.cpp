@@ -9,14 +9,17 @@ struct DcbCase {
   LineSettings settings;
   DWORD dtr;
   DWORD rts;
+  WORD xonLimit;   // bytes in the input queue below which the sender may go on
+  WORD xoffLimit;  // bytes free in it below which the sender is stopped
 };
 
 TEST(LineControlBlock, FollowsTheSettingsAndFixesEverythingElse) {
   const DcbCase cases[] = {
-      {"defaults", {9600, 0, 0, 1}, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE},
-      {"flow 0", {115200, 2, 2, 0}, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE},
-      {"flow 2", {300, 1, 0, 2}, DTR_CONTROL_HANDSHAKE, RTS_CONTROL_HANDSHAKE},
-      {"flow 7", {31250, 0, 2, 7}, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE},
+      {"defaults", {9600, 0, 0, 1}, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, 0, 0},
+      {"flow 0", {115200, 2, 2, 0}, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, 0, 0},
+      // Handshake leaves room for the bytes in flight when RTS drops.
+      {"flow 2", {300, 1, 0, 2}, DTR_CONTROL_HANDSHAKE, RTS_CONTROL_HANDSHAKE, 7680, 1920},
+      {"flow 7", {31250, 0, 2, 7}, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, 0, 0},
   };
   for (const DcbCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -33,8 +36,8 @@ TEST(LineControlBlock, FollowsTheSettingsAndFixesEverythingElse) {
     EXPECT_EQ(dcb.fParity | dcb.fOutxCtsFlow | dcb.fOutxDsrFlow | dcb.fDsrSensitivity | dcb.fOutX |
                   dcb.fInX | dcb.fErrorChar | dcb.fNull | dcb.fAbortOnError,
               0u);
-    EXPECT_EQ(dcb.XonLim, 0);
-    EXPECT_EQ(dcb.XoffLim, 0);
+    EXPECT_EQ(dcb.XonLim, c.xonLimit);
+    EXPECT_EQ(dcb.XoffLim, c.xoffLimit);
     EXPECT_EQ(dcb.XonChar, 0x11);
     EXPECT_EQ(dcb.XoffChar, 0x13);
     EXPECT_EQ(dcb.ErrorChar, 0);

@@ -14,7 +14,7 @@ constexpr int kResultWriteRequest = 32;
 constexpr int kResultLineFailed = 32;
 constexpr int kResultEventMask = 64;
 constexpr int kResultReadRequest = 64;
-constexpr int kResultLineError = 64;
+
 // A failed count is reported and the read goes on with what is queued.
 constexpr int kResultNone = 0;
 
@@ -30,7 +30,9 @@ constexpr LineStepReport kReports[] = {
     {kResultReadRequest, nullptr},
     {kResultLineFailed, "\n>>>WaitCommEvent error : %d\n"},
     {kResultNone, "\n>>>ClearCommError error : %d\n"},
-    {kResultLineError, nullptr},
+    // The port's error state that cannot be read during a run is a port that
+    // went away: the line failure, not the opening's "event mask" group.
+    {kResultLineFailed, nullptr},
 };
 static_assert(std::size(kReports) == static_cast<size_t>(LineStep::kCheck) + 1);
 

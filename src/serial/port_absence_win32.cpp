@@ -3,6 +3,13 @@
 
 #include "serial/port_absence.h"
 
+namespace {
+
+// ERROR_NO_SUCH_DEVICE, which the toolchain's headers may lack.
+constexpr int kNoSuchDevice = 433;
+
+}  // namespace
+
 bool isPortAway(int error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -10,7 +17,7 @@ bool isPortAway(int error) {
     case ERROR_NOT_READY:
     case ERROR_GEN_FAILURE:
     case ERROR_DEV_NOT_EXIST:
-    case ERROR_NO_SUCH_DEVICE:
+    case kNoSuchDevice:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
       return true;

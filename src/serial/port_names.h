@@ -12,6 +12,10 @@ struct PortEnvironment;
 // HOME/.config) and the real roots.
 const PortEnvironment& processPortEnvironment();
 
+// Whether `name` begins with "COM" in any case ("com3" too), as every COM
+// port argument does: the system's device names ignore case.
+bool hasComPrefix(const char* name);
+
 // The device path shown in messages: "\\.\COM12" for a COM name longer than
 // four characters, the name itself otherwise (also for a path).
 std::string shownDevicePath(const char* portName);

@@ -182,12 +182,14 @@ int resolvePort(const char* portName, const PortEnvironment& env, std::string* d
     *device = portName;
     return 0;
   }
-  if (std::strncmp(portName, "COM", 3) != 0) return ENOENT;
+  if (!hasComPrefix(portName)) return ENOENT;
+  // "com7" is COM7, as on Windows: the map holds the upper-case name.
+  const std::string name = "COM" + std::string(portName + 3);
 
   // The name is looked up as a file in the map folder; one with a slash would
   // lead out of it.
-  if (!env.mapDir.empty() && std::strchr(portName, '/') == nullptr) {
-    const std::string link = joinPath(env.mapDir, portName);
+  if (!env.mapDir.empty() && name.find('/') == std::string::npos) {
+    const std::string link = joinPath(env.mapDir, name);
     if (exists(link)) {
       std::string target = resolvedPath(link);
       if (target.empty()) return ENOENT;  // mapped to a device that is absent
@@ -196,7 +198,7 @@ int resolvePort(const char* portName, const PortEnvironment& env, std::string* d
     }
   }
 
-  const int number = comNumber(portName);
+  const int number = comNumber(name.c_str());
   if (number == 0) return ENOENT;
   std::string node = numberedDevice(number, env);
   if (node.empty()) return ENOENT;

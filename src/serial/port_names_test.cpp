@@ -29,7 +29,8 @@ TEST(ShownDevicePathTest, LongComNamesGetTheDevicePrefix) {
       {"COM255", "\\\\.\\COM255"},
       {"COMXY", "\\\\.\\COMXY"},
       {"COM", "COM"},
-      {"com12", "com12"},
+      {"com12", "\\\\.\\com12"},
+      {"cOm3", "cOm3"},
       {"/dev/ttyUSB0", "/dev/ttyUSB0"},
       {"/dev/serial/by-id/usb-COM12", "/dev/serial/by-id/usb-COM12"},
   };
@@ -100,6 +101,10 @@ TEST_F(PortTree, MapLinksNameTheirDevices) {
   EXPECT_EQ(resolved("COM7"), "dev/ttyUSB9");
   EXPECT_EQ(resolved("COMLAB"), "dev/ttyXR0");
   EXPECT_EQ(resolved("COM8"), "");
+  // The case of "COM" does not matter, that of the rest does.
+  EXPECT_EQ(resolved("com7"), "dev/ttyUSB9");
+  EXPECT_EQ(resolved("cOMLAB"), "dev/ttyXR0");
+  EXPECT_EQ(resolved("COMlab"), "");
 }
 
 TEST_F(PortTree, ADanglingMapLinkIsAnAbsentPortThatKeepsItsNumber) {
@@ -170,8 +175,9 @@ TEST_F(PortTree, OnlyComOneToTwoHundredFiftyFiveAreNumbered) {
   EXPECT_EQ(resolved("COM1"), "dev/ttyUSB0");
   EXPECT_EQ(resolved("COM11"), "dev/ttyUSB10");
   EXPECT_EQ(resolved("COM255"), "dev/ttyUSB254");
+  EXPECT_EQ(resolved("com12"), "dev/ttyUSB11");
   for (const char* name : {"COM0", "COM256", "COM1000", "COMX", "COM", "COM01", "COM+1", "COM1 ",
-                           "com1", "ttyUSB0", ""}) {
+                           "cm1", "ttyUSB0", ""}) {
     EXPECT_EQ(resolved(name), "") << '"' << name << '"';
   }
 }

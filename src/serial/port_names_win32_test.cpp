@@ -14,16 +14,20 @@ struct NameCase {
   const char* shown;
 };
 
-// Every COM name opens through the device namespace; messages show the
-// prefix only for names longer than four characters; anything else is no
-// port on Windows.
+// Every COM name, in any case, opens through the device namespace; messages
+// show the name as typed, with the prefix only for names longer than four
+// characters; anything else is no port on Windows and is never opened.
 TEST(PortNamesWin32, ComNamesOnlyAndTheirDevicePaths) {
   const NameCase cases[] = {
       {"COM3", 0, "\\\\.\\COM3", "COM3"},
       {"COM12", 0, "\\\\.\\COM12", "\\\\.\\COM12"},
       {"COM255", 0, "\\\\.\\COM255", "\\\\.\\COM255"},
       {"/dev/ttyUSB0", ERROR_FILE_NOT_FOUND, "", "/dev/ttyUSB0"},
-      {"com3", ERROR_FILE_NOT_FOUND, "", "com3"},
+      {"com3", 0, "\\\\.\\com3", "com3"},
+      {"cOm12", 0, "\\\\.\\cOm12", "\\\\.\\cOm12"},
+      {"COMX", ERROR_FILE_NOT_FOUND, "", "COMX"},
+      {"COM", ERROR_FILE_NOT_FOUND, "", "COM"},
+      {"COM3x", ERROR_FILE_NOT_FOUND, "", "\\\\.\\COM3x"},
       {"LPT1", ERROR_FILE_NOT_FOUND, "", "LPT1"},
   };
   const PortEnvironment& env = processPortEnvironment();

@@ -1,0 +1,203 @@
+// A COM port on drivers that behave as real ones do, played through the
+// table of communications functions: unplugged adapters, reads that never
+// complete, spurious cancellations, refused event masks, empty reads, line
+// errors; and what the line asks of the driver.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "serial/device_line.h"
+#include "testing/played_driver_win32.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+using std::chrono::steady_clock;
+
+constexpr int kNotReturned = -99;
+
+// awaitLine() on a thread of its own. A test that ends before it returns
+// stops the line, so that it never hangs.
+class LineWait {
+ public:
+  explicit LineWait(SerialLine& line)
+      : line_(line),
+        result_(std::async(std::launch::async, [&line] { return line.awaitLine(); })) {}
+  ~LineWait() {
+    if (!result_.valid()) return;
+    line_.stopWaiting();
+    result_.wait();
+  }
+  // What awaitLine() returned, or kNotReturned if it has not within `limit`.
+  int result(seconds limit = seconds(10)) {
+    if (result_.wait_for(limit) != std::future_status::ready) return kNotReturned;
+    return result_.get();
+  }
+
+ private:
+  SerialLine& line_;
+  std::future<int> result_;
+};
+
+class PlayedLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(line.open("\\\\.\\COM7"), 0);
+    ASSERT_EQ(line.empty(), 0);
+    LineSettings settings;
+    settings.flowControl = flowControl();
+    const LineFault fault = line.configure(settings);
+    ASSERT_EQ(fault.step, LineStep::kNone) << fault.error;
+  }
+  void TearDown() override {
+    line.stopWaiting();
+    line.close();
+  }
+  virtual int32_t flowControl() const { return 1; }
+
+  // Waits until the line has a read pending with the driver.
+  void awaitPendingRead() {
+    const auto deadline = steady_clock::now() + seconds(10);
+    while (!driver.readPending() && steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+    ASSERT_TRUE(driver.readPending());
+  }
+
+  std::string takeAll() {
+    size_t queued = 0;
+    EXPECT_EQ(line.collect(&queued), 0);
+    std::string bytes(queued, '\0');
+    bytes.resize(line.take(reinterpret_cast<uint8_t*>(bytes.data()), queued));
+    return bytes;
+  }
+
+  PlayedDriver driver;
+  DeviceLine line;
+};
+
+TEST_F(PlayedLineTest, LinesArriveThroughPendingAndImmediateReads) {
+  driver.send("at once\n");
+  EXPECT_EQ(LineWait(line).result(), 0);
+  EXPECT_EQ(takeAll(), "at once\n");
+
+  LineWait waited(line);
+  awaitPendingRead();
+  driver.send("later\n");
+  EXPECT_EQ(waited.result(), 0);
+  EXPECT_EQ(takeAll(), "later\n");
+  EXPECT_FALSE(driver.readCountPointerGiven()) << "an overlapped read takes no count pointer";
+}
+
+// Each way an adapter goes away, with and without a read pending, ends the
+// wait with an error; lines that came before are still delivered first.
+TEST_F(PlayedLineTest, AnUnpluggedAdapterFailsTheWait) {
+  driver.send("last words\n");
+  ASSERT_EQ(LineWait(line).result(), 0);
+  EXPECT_EQ(takeAll(), "last words\n");
+  EXPECT_EQ(line.check(), 0);
+
+  LineWait waited(line);
+  awaitPendingRead();
+  driver.failClearCommError(ERROR_ACCESS_DENIED);
+  driver.endPendingRead(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(waited.result(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(line.check(), ERROR_ACCESS_DENIED);
+}
+
+// Some USB drivers never complete the pending read after an unplug: the idle
+// line still notices, within about a second, from ClearCommError.
+TEST_F(PlayedLineTest, AReadThatNeverCompletesIsNoticedWhileIdle) {
+  LineWait waited(line);
+  awaitPendingRead();
+  const auto unplugged = steady_clock::now();
+  driver.failClearCommError(ERROR_BAD_COMMAND);
+  EXPECT_EQ(waited.result(), ERROR_BAD_COMMAND);
+  EXPECT_LT(steady_clock::now() - unplugged, seconds(5));
+}
+
+// A cancellation sercap did not ask for, with the port still answering:
+// the read is issued again and the line goes on.
+TEST_F(PlayedLineTest, ASpuriousCancellationIsReadAgain) {
+  LineWait waited(line);
+  awaitPendingRead();
+  driver.endPendingRead(ERROR_OPERATION_ABORTED);
+  awaitPendingRead();
+  driver.send("still here\n");
+  EXPECT_EQ(waited.result(), 0);
+  EXPECT_EQ(takeAll(), "still here\n");
+}
+
+// A read that completes without bytes, and line errors the driver reports,
+// are no failure of the line.
+TEST_F(PlayedLineTest, EmptyReadsAndLineErrorsAreNoFailure) {
+  LineWait waited(line);
+  awaitPendingRead();
+  driver.endPendingRead(0);
+  driver.reportLineErrors(CE_OVERRUN | CE_FRAME | CE_BREAK);
+  awaitPendingRead();
+  driver.send("after\n");
+  EXPECT_EQ(waited.result(), 0);
+  EXPECT_EQ(line.check(), 0);
+  EXPECT_EQ(takeAll(), "after\n");
+}
+
+// Only the line's own stop ends the wait with kWaitStopped; the cancelled
+// read is no error.
+TEST_F(PlayedLineTest, StopWaitingEndsAPendingWait) {
+  LineWait waited(line);
+  awaitPendingRead();
+  line.stopWaiting();
+  EXPECT_EQ(waited.result(), SerialLine::kWaitStopped);
+}
+
+// Transmissions the driver never completes hold close() up for about two
+// seconds in all, not two seconds each.
+TEST_F(PlayedLineTest, CloseBoundsItsWaitForTransmissions) {
+  driver.hangWrites();
+  for (int i = 0; i < 5; ++i) line.transmit("stuck", 5);
+  EXPECT_EQ(line.unsent(), 25u);
+  const auto before = steady_clock::now();
+  line.close();
+  EXPECT_LT(steady_clock::now() - before, seconds(5));
+}
+
+TEST(PlayedLineOpening, ARefusedEventMaskIsNoFailure) {
+  PlayedDriver driver;
+  driver.refuseEventMasks();
+  DeviceLine line;
+  ASSERT_EQ(line.open("COM3"), 0);
+  EXPECT_EQ(line.configure(LineSettings()).step, LineStep::kNone);
+  line.close();
+}
+
+// With hardware handshake the driver must stop the sender while there is
+// still room for the bytes in flight: an eighth of the input queue asked for
+// free, and it resumes at half; other flow control keeps both at 0.
+TEST(PlayedLineOpening, HandshakeLeavesRoomInTheInputQueue) {
+  for (int32_t flowControl : {0, 1, 2}) {
+    PlayedDriver driver;
+    DeviceLine line;
+    ASSERT_EQ(line.open("COM3"), 0);
+    LineSettings settings;
+    settings.flowControl = flowControl;
+    ASSERT_EQ(line.configure(settings).step, LineStep::kNone);
+    const DCB dcb = driver.lastLineSettings();
+    const DWORD queue = driver.inputQueueAsked();
+    ASSERT_GT(queue, 0u);
+    if (flowControl == 2) {
+      EXPECT_EQ(dcb.XoffLim, queue / 8);
+      EXPECT_EQ(dcb.XonLim, queue / 2);
+    } else {
+      EXPECT_EQ(dcb.XoffLim, 0) << flowControl;
+      EXPECT_EQ(dcb.XonLim, 0) << flowControl;
+    }
+    line.close();
+  }
+}
+
+}  // namespace
