@@ -22,7 +22,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/sercap-fuzz-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 status=0
-for fuzzer in command_line_fuzzer byte_filter_fuzzer; do
+for fuzzer in command_line_fuzzer byte_filter_fuzzer telnet_decoder_fuzzer; do
   binary=$build/fuzz/$fuzzer
   if [ ! -x "$binary" ]; then
     echo "$fuzzer: not built ($binary missing)"

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "control/port_argument.h"
+#include "serial/network_address.h"
 #include "serial/port_names.h"
 
 int32_t parseDecimal(const char* text) {
@@ -30,8 +31,9 @@ namespace {
 
 bool isPortArgument(const char* arg) {
   // "com3" too: Windows' device names ignore case. A path names a serial
-  // device directly on POSIX systems.
-  return hasComPrefix(arg) || arg[0] == '/';
+  // device directly on POSIX systems; rfc2217:// and tcp:// name a port on
+  // another machine.
+  return hasComPrefix(arg) || arg[0] == '/' || isNetworkPort(arg);
 }
 
 // Applies an option that takes a value. Returns false on a marker-order stop.

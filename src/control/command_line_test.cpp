@@ -119,6 +119,14 @@ TEST(CommandLine, LaterOccurrencesAndOrderRules) {
   EXPECT_STREQ(line.parse({"-d", "com3"}).settings.portName, "com3");
   EXPECT_STREQ(line.parse({"cOm7", "-t", "5"}).settings.portName, "cOm7");
   EXPECT_EQ(line.parse({"co3"}).result.outcome, ParseOutcome::kUsage);
+  // Network ports are ports in either scheme and any case, the address
+  // checked only when the port is opened; a bare host is no port.
+  EXPECT_STREQ(line.parse({"COM3", "rfc2217://[::1]:2217"}).settings.portName,
+               "rfc2217://[::1]:2217");
+  EXPECT_STREQ(line.parse({"TCP://host:x", "-t", "5"}).settings.portName, "TCP://host:x");
+  EXPECT_STREQ(line.parse({"tcp://h:1", "COM2"}).settings.portName, "COM2");
+  EXPECT_EQ(line.parse({"host:2217"}).result.outcome, ParseOutcome::kUsage);
+  EXPECT_EQ(line.parse({"tcp:/host:1"}).result.outcome, ParseOutcome::kUsage);
   // "-s" can only select two stop bits.
   EXPECT_EQ(line.parse({"-s", "1"}).settings.stopBitCode, 0);
   EXPECT_EQ(line.parse({"-s", "2", "-s", "1"}).settings.stopBitCode, 2);

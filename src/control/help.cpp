@@ -27,6 +27,8 @@ void printVersion(std::FILE* out, const char* program) {
 void printHelp(std::FILE* out, const char* program) {
   std::fprintf(out, "usage: %s [port] [options]\n", program);
   printLine(out, "COMn | /dev/...", "the serial port (default COM1)");
+  printLine(out, "rfc2217://HOST:PORT", "a serial port on another machine, set through its server");
+  printLine(out, "tcp://HOST:PORT", "a network port as raw bytes (nothing is set)");
   for (const OptionWord& option : kOptionWords) {
     std::string syntax = option.word;
     if (option.takesValue) syntax += ' ';

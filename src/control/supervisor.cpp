@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "capture/capture_file.h"
@@ -21,6 +22,8 @@
 #include "control/usage.h"
 #include "serial/device_line.h"
 #include "serial/line_signals.h"
+#include "serial/network_address.h"
+#include "serial/network_line.h"
 #include "serial/port_opening.h"
 
 namespace {
@@ -91,6 +94,15 @@ void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine&
   }
   // An interruption that came while the run was starting, or with a zero time-out.
   interruption.sleepFor(milliseconds(0));
+}
+
+// The kind of line the port name asks for. A network line traces the
+// server's answers where the settings are shown.
+std::unique_ptr<SerialLine> lineFor(const CaptureSettings& settings, std::FILE* console) {
+  if (isNetworkPort(settings.portName)) {
+    return std::make_unique<NetworkLine>(settings.logLevel >= 1 ? console : nullptr);
+  }
+  return std::make_unique<DeviceLine>();
 }
 
 void stopWorker(CaptureState& state, SerialLine& port, std::thread& worker) {
@@ -164,7 +176,8 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
     return endBeforeCapture(rack, interruption);
   }
   if (rack.openRaw() != 0) return endBeforeCapture(rack, interruption);
-  DeviceLine port;
+  std::unique_ptr<SerialLine> line = lineFor(settings, console);
+  SerialLine& port = *line;
   CaptureState state;
   state.file = &file;
   state.port = &port;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "serial/network_address.h"
+
 namespace {
 
 int report(const LineFault& fault, const std::string& shown, std::FILE* console) {
@@ -27,9 +29,10 @@ int openPort(const PortRequest& request, const PortEnvironment& env, SerialLine&
 
 int openDevice(const PortRequest& request, const PortEnvironment& env, SerialLine& line) {
   // A COM name is resolved at every open, so that a port map entry follows
-  // the device it points at.
-  std::string device;
-  int err = resolvePort(request.portName, env, &device);
+  // the device it points at; a network port names its server, no device of
+  // this machine.
+  std::string device = request.portName;
+  int err = isNetworkPort(device) ? 0 : resolvePort(request.portName, env, &device);
   return err != 0 ? err : line.open(device);
 }
 

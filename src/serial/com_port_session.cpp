@@ -1,0 +1,193 @@
+// The RFC 2217 opening of com_port_session.h: option negotiation that never
+// loops (a request is answered only when it changes an option's state) and
+// the check of the server's answers.
+#include "serial/com_port_session.h"
+
+#include <utility>
+
+#include "serial/line_rate_check.h"
+
+using namespace telnet;
+
+namespace {
+
+bool wantedLocally(uint8_t option) {
+  return option == kOptionBinary || option == kOptionComPort;
+}
+
+bool wantedFromServer(uint8_t option) {
+  return option == kOptionBinary || option == kOptionSuppressGoAhead;
+}
+
+uint8_t parityValue(uint8_t parityCode) {
+  switch (parityCode) {
+    case 1:
+      return comport::kParityOdd;
+    case 2:
+      return comport::kParityEven;
+    default:
+      return comport::kParityNone;
+  }
+}
+
+uint8_t stopValue(uint8_t stopBitCode) {
+  switch (stopBitCode) {
+    case 1:
+      return comport::kStopOneAndHalf;
+    case 2:
+      return comport::kStopTwo;
+    default:
+      return comport::kStopOne;
+  }
+}
+
+}  // namespace
+
+ComPortSession::ComPortSession(const LineSettings& settings) : settings_(settings) {
+  for (uint8_t option : {kOptionBinary, kOptionComPort}) {
+    send(negotiationBytes(kWill, option));
+    localAsked_.set(option);
+  }
+  send(negotiationBytes(kDo, kOptionBinary));
+  remoteAsked_.set(kOptionBinary);
+}
+
+std::vector<ComPortAnswer> ComPortSession::takeAnswers() {
+  return std::exchange(answers_, {});
+}
+
+void ComPortSession::negotiation(uint8_t verb, uint8_t option) {
+  switch (verb) {
+    case kDo:
+      if (!wantedLocally(option)) {
+        send(negotiationBytes(kWont, option));
+      } else if (!localOn_[option]) {
+        localOn_.set(option);
+        if (!localAsked_[option]) send(negotiationBytes(kWill, option));
+        localAsked_.reset(option);
+        if (option == kOptionComPort && phase_ == Phase::kNegotiating) requestSettings();
+      }
+      break;
+    case kDont:
+      if (localOn_[option] || localAsked_[option]) {
+        if (!localAsked_[option]) send(negotiationBytes(kWont, option));
+        localOn_.reset(option);
+        localAsked_.reset(option);
+        if (option == kOptionComPort && phase_ != Phase::kReady) {
+          refuse("the server refused option 44");
+        }
+      }
+      break;
+    case kWill:
+      if (!wantedFromServer(option)) {
+        send(negotiationBytes(kDont, option));
+      } else if (!remoteOn_[option]) {
+        remoteOn_.set(option);
+        if (!remoteAsked_[option]) send(negotiationBytes(kDo, option));
+        remoteAsked_.reset(option);
+      }
+      break;
+    case kWont:
+      if (remoteOn_[option] || remoteAsked_[option]) {
+        if (!remoteAsked_[option]) send(negotiationBytes(kDont, option));
+        remoteOn_.reset(option);
+        remoteAsked_.reset(option);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void ComPortSession::requestSettings() {
+  phase_ = Phase::kConfiguring;
+  send(setBaudRateRequest(static_cast<uint32_t>(settings_.baudRate)));
+  send(comPortRequest(comport::kSetDataSize, 8));
+  send(comPortRequest(comport::kSetParity, parityValue(settings_.parityCode)));
+  send(comPortRequest(comport::kSetStopSize, stopValue(settings_.stopBitCode)));
+  // DTR and RTS as a local line sets them: low with flow control 0, RTS left
+  // to the handshake with 2, both high otherwise.
+  const bool handshake = settings_.flowControl == 2;
+  const bool low = settings_.flowControl == 0;
+  send(comPortRequest(comport::kSetControl,
+                      handshake ? comport::kFlowHardware : comport::kFlowNone));
+  send(comPortRequest(comport::kSetControl, low ? comport::kDtrOff : comport::kDtrOn));
+  if (!handshake) {
+    send(comPortRequest(comport::kSetControl, low ? comport::kRtsOff : comport::kRtsOn));
+  }
+  send(comPortRequest(comport::kPurgeData, comport::kPurgeBoth));
+}
+
+void ComPortSession::subnegotiation(uint8_t option, const uint8_t* payload, size_t length) {
+  ComPortAnswer answer;
+  if (option != kOptionComPort || !parseComPortAnswer(payload, length, &answer)) return;
+  answers_.push_back(answer);
+  if (phase_ == Phase::kConfiguring) check(answer);
+}
+
+void ComPortSession::check(const ComPortAnswer& answer) {
+  const uint32_t value = answer.value;
+  switch (answer.command) {
+    case comport::kSetBaudRate:
+      answered_.set(0);
+      if (!serial_detail::rateTaken(settings_.baudRate, 0, value)) {
+        refuse("the server set the rate " + std::to_string(value));
+      }
+      break;
+    case comport::kSetDataSize:
+      answered_.set(1);
+      if (value != 8) refuse("the server set the data size " + std::to_string(value));
+      break;
+    case comport::kSetParity:
+      answered_.set(2);
+      if (value != parityValue(settings_.parityCode)) {
+        refuse("the server set the parity " + std::to_string(value));
+      }
+      break;
+    case comport::kSetStopSize:
+      answered_.set(3);
+      if (value != stopValue(settings_.stopBitCode)) {
+        refuse("the server set the stop size " + std::to_string(value));
+      }
+      break;
+    default:
+      // SET-CONTROL and PURGE-DATA answers never fail the opening: servers
+      // answer them for lines without modem signals as they see fit.
+      break;
+  }
+  if (phase_ == Phase::kConfiguring && answered_.all()) phase_ = Phase::kReady;
+}
+
+void ComPortSession::refuse(std::string what) {
+  if (phase_ == Phase::kRefused) return;
+  phase_ = Phase::kRefused;
+  refusal_ = std::move(what);
+}
+
+bool comPortSignalRequest(int code, std::string* request) {
+  uint8_t value;
+  switch (code) {
+    case 3:
+      value = comport::kRtsOn;
+      break;
+    case 4:
+      value = comport::kRtsOff;
+      break;
+    case 5:
+      value = comport::kDtrOn;
+      break;
+    case 6:
+      value = comport::kDtrOff;
+      break;
+    case 8:
+      value = comport::kBreakOn;
+      break;
+    case 9:
+      value = comport::kBreakOff;
+      break;
+    default:
+      return false;
+  }
+  *request = comPortRequest(comport::kSetControl, value);
+  return true;
+}

@@ -1,0 +1,209 @@
+// Network ports: sercap against a real ser2net serving a pseudo-terminal,
+// and against a fake server for the refusals ser2net never makes.
+#include <termios.h>
+
+#include <chrono>
+#include <thread>
+
+#include "fake_com_port_server.h"
+#include "line_rate.h"
+#include "ser2net_server.h"
+#include "sercap_test.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class NetTest : public SercapTest {
+ protected:
+  void SetUp() override {
+    if (Ser2net::binary().empty()) GTEST_SKIP() << "ser2net is not installed";
+  }
+
+  // Starts sercap on `url` and waits until its first transmission (the
+  // default "^") reached the device, which proves the line ready.
+  std::unique_ptr<ProgramRun> startOnNet(PtyDevice& device, const std::string& url,
+                                         std::vector<std::string> args) {
+    args.insert(args.begin(), {url, "-ntx", "1"});
+    auto run = start(args);
+    if (!awaitTransmission(device, *run)) return nullptr;
+    return run;
+  }
+
+  // Waits until the capture file begins with `text`.
+  bool awaitCaptured(const std::string& file, const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (workFile(file).rfind(text, 0) != 0) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(50ms);
+    }
+    return true;
+  }
+};
+
+// Every byte but the in-band controls, 0xFF and telnet commands among them,
+// some 40 KiB of it.
+std::string everyByte() {
+  std::string text;
+  for (int round = 0; round < 160; ++round) {
+    for (int b = 0; b < 256; ++b) {
+      if (b != 0x19 && b != 0x1A) text.push_back(static_cast<char>(b));
+    }
+  }
+  return text;
+}
+
+std::string urlFor(const Ser2net& server, bool rfc2217) {
+  return rfc2217 ? server.rfc2217Url() : server.tcpUrl();
+}
+
+TEST_F(NetTest, CapturesByteExactUntilCtrlZ) {
+  for (bool rfc2217 : {true, false}) {
+    SCOPED_TRACE(rfc2217 ? "rfc2217" : "tcp");
+    PtyDevice device;
+    Ser2net server(device.slavePath());
+    const std::string file = rfc2217 ? "rfc.spt" : "tcp.spt";
+    auto run = startOnNet(device, urlFor(server, rfc2217), {"-filteroff", "-f", file, "-t", "20"});
+    ASSERT_NE(run, nullptr);
+    const std::string text = everyByte() + "end\n";
+    ASSERT_TRUE(device.send(text + "\x1a\n"));
+    ProgramResult result = finish(*run);
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_TRUE(workFile(file) == crlf(text)) << "capture differs";
+  }
+}
+
+// What sercap asks for arrives at the device's termios through ser2net. A
+// pseudo-terminal never shows even parity (the kernel clears PARENB), so odd
+// parity is asked for and PARODD looked at.
+TEST_F(NetTest, LineSettingsArriveAtTheDevice) {
+  struct {
+    std::vector<std::string> args;
+    uint32_t rate;
+    bool odd, twoStops;
+  } cases[] = {
+      {{"-r", "115200", "-po", "-s", "2"}, 115200, true, true},
+      {{"-r", "19200"}, 19200, false, false},
+  };
+  for (const auto& c : cases) {
+    PtyDevice device;
+    Ser2net server(device.slavePath());
+    auto run = startOnNet(device, server.rfc2217Url(), c.args);
+    ASSERT_NE(run, nullptr);
+    termios mode{};
+    ASSERT_EQ(tcgetattr(device.slaveFd(), &mode), 0);
+    EXPECT_EQ(lineOutputRate(device.slaveFd()), c.rate);
+    EXPECT_EQ((mode.c_cflag & PARODD) != 0, c.odd);
+    EXPECT_EQ((mode.c_cflag & CSTOPB) != 0, c.twoStops);
+    EXPECT_EQ(mode.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    ASSERT_TRUE(device.send("\x1a\n"));
+    EXPECT_EQ(finish(*run).status, 0);
+  }
+}
+
+// A server that keeps another rate, never answers or refuses option 44 has
+// refused the line settings.
+TEST_F(NetTest, SettingsNotTakenAreRefused) {
+  using B = FakeComPortServer::Behaviour;
+  for (B behaviour : {B::kOtherRate, B::kSilent, B::kRefusesOption}) {
+    SCOPED_TRACE(static_cast<int>(behaviour));
+    FakeComPortServer server(behaviour);
+    auto run = start({server.url(), "-r", "115200", "-t", "30"});
+    ProgramResult result = finish(*run, 20s);
+    EXPECT_EQ(result.status, 8);
+    EXPECT_NE(result.out.find("\n>>>SetCommState error : 22\n"), std::string::npos) << result.out;
+    EXPECT_LT(result.seconds, 10);
+  }
+}
+
+// Transmitted text reaches the device as it was given, 0xFF included.
+TEST_F(NetTest, TransmissionsArriveAtTheDevice) {
+  // Wine hands the command line over as UTF-16: a lone 0xFF is no character.
+  const std::string text = underWine() ? "AB^"
+                                       : "A\xff"
+                                         "B\xff";
+  for (bool rfc2217 : {true, false}) {
+    SCOPED_TRACE(rfc2217 ? "rfc2217" : "tcp");
+    PtyDevice device;
+    Ser2net server(device.slavePath());
+    auto run = start({urlFor(server, rfc2217), "-tx", text, "-ntx", "2", "-t", "20"});
+    EXPECT_EQ(device.receive(2 * text.size(), 20s), text + text);
+    ASSERT_TRUE(device.send("\x1a\n"));
+    EXPECT_EQ(finish(*run).status, 0);
+  }
+}
+
+// A server that goes away ends the run as a line failure, with everything
+// received before kept.
+TEST_F(NetTest, ServerStoppedMidCaptureIsALineFailure) {
+  for (bool rfc2217 : {true, false}) {
+    SCOPED_TRACE(rfc2217 ? "rfc2217" : "tcp");
+    PtyDevice device;
+    Ser2net server(device.slavePath());
+    auto run = startOnNet(device, urlFor(server, rfc2217), {"-f", "cap.spt", "-t", "20"});
+    ASSERT_NE(run, nullptr);
+    // Ctrl-Y flushes the capture file, so the line shows there before the end.
+    ASSERT_TRUE(device.send("first line\n\x19second"));
+    ASSERT_TRUE(awaitCaptured("cap.spt", "first line\r\n"));
+    server.stop();
+    ProgramResult result = finish(*run);
+    EXPECT_EQ(result.status, 32) << result.out;
+    EXPECT_EQ(workFile("cap.spt"), "first line\r\nsecond");
+  }
+}
+
+TEST_F(NetTest, ConnectionRefusedIsAnOpenFailure) {
+  const std::string url = "rfc2217://127.0.0.1:" + std::to_string(freeLocalPort());
+  auto run = start({url, "-t", "5"});
+  ProgramResult result = finish(*run);
+  EXPECT_EQ(result.status, 1);
+  const int refused = underWine() ? 10061 : 111;
+  EXPECT_EQ(
+      result.out.rfind("\n>>>open com " + url + " error : " + std::to_string(refused) + "\n", 0),
+      0u)
+      << result.out;
+}
+
+// ser2net serves one client: a second is refused as a held port, and the
+// first one's capture goes on.
+TEST_F(NetTest, SecondClientFindsThePortHeld) {
+  PtyDevice device;
+  Ser2net server(device.slavePath());
+  auto first = startOnNet(device, server.rfc2217Url(), {"-f", "first.spt", "-t", "20"});
+  ASSERT_NE(first, nullptr);
+  auto second = start({server.rfc2217Url(), "-f", "second.spt", "-t", "20"});
+  ProgramResult refused = finish(*second);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.out.find("\n>>>open com " + server.rfc2217Url() + " error : 16\n"),
+            std::string::npos)
+      << refused.out;
+  EXPECT_EQ(workFile("second.spt"), "");
+
+  ASSERT_TRUE(device.send("still here\n\x1a\n"));
+  EXPECT_EQ(finish(*first).status, 0);
+  EXPECT_EQ(workFile("first.spt"), "still here\r\n");
+}
+
+// Signals go through SET-CONTROL; what the protocol cannot say fails with
+// error 95 without stopping the list, and raw TCP can say nothing.
+TEST_F(NetTest, SignalsThroughTheComPortOption) {
+  for (bool rfc2217 : {true, false}) {
+    SCOPED_TRACE(rfc2217 ? "rfc2217" : "tcp");
+    PtyDevice device;
+    Ser2net server(device.slavePath());
+    auto run = startOnNet(device, urlFor(server, rfc2217),
+                          {"-setsignal", "SETDTR,777777,SETBREAK,CLRBREAK", "-t", "20"});
+    ASSERT_NE(run, nullptr);
+    ASSERT_TRUE(device.send("\x1a\n"));
+    ProgramResult result = finish(*run);
+    EXPECT_EQ(result.status, 0);
+    const std::string expected =
+        rfc2217 ? "#* Set Signal SETDTR\n#!!Set Signal 777777 failed 95\n"
+                  "#* Set Signal SETBREAK\n#* Set Signal CLRBREAK\n"
+                : "#!!Set Signal SETDTR failed 95\n#!!Set Signal 777777 failed 95\n"
+                  "#!!Set Signal SETBREAK failed 95\n#!!Set Signal CLRBREAK failed 95\n";
+    EXPECT_NE(result.out.find(expected), std::string::npos) << result.out;
+  }
+}
+
+}  // namespace
