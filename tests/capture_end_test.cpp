@@ -240,7 +240,7 @@ class InterruptionTest : public SercapTest,
 
 TEST_P(InterruptionTest, EndsTheRunKeepingWhatWasCaptured) {
   const InterruptionCase& c = GetParam();
-  if (c.signalNumber != SIGINT) SKIP_UNDER_WINE("Windows has no SIGTERM or SIGHUP; Ctrl-C is Int");
+  if (c.signalNumber != SIGINT) SKIP_UNDER_WINE("Windows has no POSIX signals; Ctrl-C is Int");
   PtyDevice device;
   auto run = startOnLine(device, {"-ntx", "1", "-t", "60", "-f", "out.spt"});
   ASSERT_NE(run, nullptr);
@@ -265,11 +265,16 @@ TEST_P(InterruptionTest, EndsTheRunKeepingWhatWasCaptured) {
   EXPECT_LT(afterSignal, 5.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, InterruptionTest,
-                         ::testing::Values(InterruptionCase{"Int", SIGINT, 130},
-                                           InterruptionCase{"Term", SIGTERM, 143},
-                                           InterruptionCase{"Hup", SIGHUP, 129}),
-                         [](const auto& info) { return std::string(info.param.name); });
+// Every signal that would end the process by default ends the run as
+// SIGTERM does, with its own status.
+INSTANTIATE_TEST_SUITE_P(
+    Signals, InterruptionTest,
+    ::testing::Values(InterruptionCase{"Int", SIGINT, 130}, InterruptionCase{"Term", SIGTERM, 143},
+                      InterruptionCase{"Hup", SIGHUP, 129}, InterruptionCase{"Quit", SIGQUIT, 131},
+                      InterruptionCase{"Usr2", SIGUSR2, 140},
+                      InterruptionCase{"Alrm", SIGALRM, 142}, InterruptionCase{"Pwr", SIGPWR, 158},
+                      InterruptionCase{"RtMax", SIGRTMAX, 128 + SIGRTMAX}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CaptureEndTest, SecondInterruptionDuringShutdownDoesNotKillTheRun) {
   // Both come before the run has answered the first: the second one is

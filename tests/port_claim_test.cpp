@@ -208,15 +208,21 @@ TEST_F(UucpLockTest, StaleLockDoesNotBlock) {
   if (child == 0) _exit(0);
   int status;
   ASSERT_EQ(waitpid(child, &status, 0), child);
-  writeLock(textPid(child));
+  // And numbers that no process can have, though a cast to pid_t would make
+  // them 0 (this process group), -1 (every process) or 1 (init).
+  const std::string stale[] = {textPid(child), "4294967296\n", "4294967295\n", "4294967297\n"};
 
-  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
-  ASSERT_NE(run, nullptr);
-  ASSERT_TRUE(device.send("captured\n\x1a\n"));
-  ProgramResult result = finish(*run);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(workFile("out.spt"), "captured\r\n");
-  EXPECT_EQ(readWholeFile(lockPath), textPid(child));  // not sercap's to remove
+  for (const std::string& lock : stale) {
+    writeLock(lock);
+    std::remove(work().file("out.spt").c_str());
+    auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
+    ASSERT_NE(run, nullptr) << lock;
+    ASSERT_TRUE(device.send("captured\n\x1a\n"));
+    ProgramResult result = finish(*run);
+    EXPECT_EQ(result.status, 0) << lock;
+    EXPECT_EQ(workFile("out.spt"), "captured\r\n");
+    EXPECT_EQ(readWholeFile(lockPath), lock);  // not sercap's to remove
+  }
 }
 
 }  // namespace

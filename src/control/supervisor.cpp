@@ -13,6 +13,7 @@
 #include "control/command_line.h"
 #include "control/exit_status.h"
 #include "control/port_listing.h"
+#include "control/thread_start.h"
 #include "control/usage.h"
 #include "serial/line_signals.h"
 #include "serial/port_opening.h"
@@ -25,6 +26,8 @@ using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
 constexpr milliseconds kPass{1000};
+// The result of a run whose capture worker could not be started.
+constexpr int kResultWorkerNotStarted = 32;
 // A waiting transmission gives up after this long without progress, so a
 // device that takes nothing never holds the run.
 constexpr milliseconds kTransmitStall{1000};
@@ -90,6 +93,18 @@ void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine&
   interruption.sleepFor(milliseconds(0));
 }
 
+// A worker that cannot be started (no memory or threads left) ends the run
+// as a failed wait for data would: the capture cannot wait for any.
+void startWorker(CaptureState& state, CaptureWorker& worker, std::thread& thread,
+                 std::FILE* console) {
+  state.workerRunning.store(true);
+  int error = startThread(thread, [&worker] { worker.run(); });
+  if (error == 0) return;
+  state.workerRunning.store(false);
+  std::fprintf(console, "\n>>>CreateThread error : %d\n", error);
+  state.result.store(kResultWorkerNotStarted);
+}
+
 void stopWorker(CaptureState& state, SerialLine& port, std::thread& worker) {
   if (!worker.joinable()) return;
   state.stopRequested.store(true);
@@ -127,8 +142,7 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
       applySignalList(
           settings.signalList, [&port](int code) { return port.applySignal(code); }, console);
     }
-    state.workerRunning.store(true);
-    workerThread = std::thread([&worker] { worker.run(); });
+    startWorker(state, worker, workerThread, console);
   }
 
   supervise(settings, state, port, interruption);
