@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "capture/capture_file.h"
 #include "control/interruption.h"
 #include "serial/serial_line.h"
 
@@ -53,12 +54,15 @@ int CaptureWorker::captureLoop() {
     readSize = std::min(readSize, kMaxRead);
     if (runEnded()) return kStopped;
 
-    size_t count = port.read(readBuffer_, readSize);
+    size_t count = port.read(readBuffer_.get(), readSize);
     state_.countdown.set(settings_.timeoutSeconds);
     if (settings_.progress) std::fputc('.', console_);
     if (settings_.logLevel == 2) std::fprintf(console_, "\n>>>%zu char read\n", count);
     state_.totalByteRead += static_cast<int64_t>(count);
-    if (filter_.filter(readBuffer_, count) == FilterVerdict::kEnd) return 0;
+    if (filter_.filter(readBuffer_.get(), count) == FilterVerdict::kEnd) return 0;
+    // Before waiting again: the file shows what came at once, and a process
+    // killed meanwhile loses none of it.
+    state_.file->writeOut();
     if (port.status() != 0) return 64;
   }
 }

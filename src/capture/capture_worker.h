@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "control/capture_settings.h"
 #include "control/capture_state.h"
@@ -31,5 +32,6 @@ class CaptureWorker {
   CaptureState& state_;
   std::FILE* console_;
   ByteFilter filter_;
-  uint8_t readBuffer_[kMaxRead + 1];
+  // On the heap: a thread's stack may be small (ulimit -s).
+  std::unique_ptr<uint8_t[]> readBuffer_{new uint8_t[kMaxRead + 1]};
 };

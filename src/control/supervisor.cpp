@@ -3,6 +3,7 @@
 // captured) and by the worker's end (which shuts the run down at once).
 #include "control/supervisor.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -38,9 +39,9 @@ constexpr milliseconds kTransmitSlice{100};
 // for as long as the run lasts.
 constexpr size_t kTransmitBacklog = size_t{1} << 20;
 
-// One pass's sleep: cut short only by an interruption or the worker's end.
-Wake passSleep(const CaptureState& state, Interruption& interruption) {
-  const auto deadline = Clock::now() + kPass;
+// One pass's sleep, until the pass is due: cut short only by an
+// interruption or the worker's end.
+Wake passSleep(const CaptureState& state, Interruption& interruption, Clock::time_point deadline) {
   for (;;) {
     auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
     Wake wake = interruption.sleepFor(std::max(left, milliseconds(0)));
@@ -48,12 +49,15 @@ Wake passSleep(const CaptureState& state, Interruption& interruption) {
   }
 }
 
-// Waits while the line takes a transmission, until all of it is taken or it
-// stalls; an interruption or the worker's end cuts the wait short.
-Wake awaitTransmission(const CaptureState& state, SerialLine& port, Interruption& interruption) {
+// Waits while the line takes a transmission, until all of it is taken, it
+// stalls, or the next pass is due (the rest then goes out as the line takes
+// it, so that the time-out keeps its pace); an interruption or the worker's
+// end cuts the wait short.
+Wake awaitTransmission(const CaptureState& state, SerialLine& port, Interruption& interruption,
+                       Clock::time_point nextPass) {
   size_t left = port.unsent();
   auto lastProgress = Clock::now();
-  while (left != 0) {
+  while (left != 0 && Clock::now() < nextPass) {
     Wake wake = interruption.sleepFor(milliseconds(0));
     if (wake == Wake::kInterrupted) return wake;
     if (!state.workerRunning.load()) return Wake::kWoken;
@@ -68,23 +72,32 @@ Wake awaitTransmission(const CaptureState& state, SerialLine& port, Interruption
   return Wake::kElapsed;
 }
 
+// When the pass after one due at `due` is due: a second later, or now if the
+// process was held up longer than that.
+Clock::time_point passAfter(Clock::time_point due) {
+  return std::max(due + kPass, Clock::now());
+}
+
 // The supervising loop. Ends when the countdown is still at 0 after a pass's
 // sleep (the worker restarts it on every read), when the worker has ended,
-// or when the run is interrupted.
+// or when the run is interrupted. Passes are due once a second, whatever a
+// waiting transmission took of that second.
 void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine& port,
                Interruption& interruption) {
   int32_t transmissionsLeft = settings.txCount;
   const size_t txLength = std::strlen(settings.txString);
+  auto passDue = Clock::now() + kPass;
   while (state.countdown.get() != 0) {
     state.countdown.tick();
     if (!state.workerRunning.load()) break;
-    Wake wake = passSleep(state, interruption);
+    Wake wake = passSleep(state, interruption, passDue);
     if (wake != Wake::kElapsed) return;
+    passDue = passAfter(passDue);
     if (transmissionsLeft != 0) {
       if (transmissionsLeft > 0) --transmissionsLeft;  // a negative count never runs out
       if (port.unsent() < kTransmitBacklog) port.write(settings.txString, txLength);
       if (!settings.useOverlapped &&
-          awaitTransmission(state, port, interruption) != Wake::kElapsed) {
+          awaitTransmission(state, port, interruption, passDue) != Wake::kElapsed) {
         return;
       }
     }
@@ -148,6 +161,8 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
   supervise(settings, state, port, interruption);
   int result = state.result.load();
 
+  // A capture file that takes nothing must not hold the worker, nor the close.
+  file.giveUpWhenStalled();
   stopWorker(state, port, workerThread);
   file.close();
   port.close();
