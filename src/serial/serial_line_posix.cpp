@@ -390,7 +390,10 @@ void SerialLine::close() {
   if (m.fd >= 0) {
     // Put the line back as it was found, as terminal programs do, so that a
     // port chosen by mistake is not left raw. What is still queued for output
-    // goes out first under the settings it was sent with.
+    // goes out first under the settings it was sent with. Output suspended
+    // by SETXOFF is resumed first: it would hold the drain, and the next
+    // program to write to the line would find it suspended.
+    (void)tcflow(m.fd, TCOON);
     serial_detail::drainOutput(m.fd);
     (void)serial_detail::restoreLine(m.fd, m.found);
     // Leave the tty openable for the next program; the lock goes with the fd.
