@@ -11,14 +11,13 @@
 #include "bench_input.h"
 #include "capture/byte_filter.h"
 #include "capture/capture_file.h"
-#include "control/capture_settings.h"
 #include "testing/temp_dir.h"
 
 namespace {
 
 constexpr size_t kInputSize = 64 << 20;
 
-void runFilter(benchmark::State& state, const std::string& input, const CaptureSettings& settings) {
+void runFilter(benchmark::State& state, const std::string& input, const FilterSettings& settings) {
   TempDir dir;
   const std::string path = dir.file("capture.spt");
   std::FILE* console = std::fopen("/dev/null", "w");
@@ -61,18 +60,18 @@ void runFilter(benchmark::State& state, const std::string& input, const CaptureS
 
 void BM_TextLines(benchmark::State& state) {
   static const std::string input = bench_input::textLines(kInputSize);
-  runFilter(state, input, CaptureSettings{});
+  runFilter(state, input, FilterSettings{});
 }
 
 void BM_RandomBytes(benchmark::State& state) {
   static const std::string input = bench_input::randomBytes(kInputSize);
-  runFilter(state, input, CaptureSettings{});
+  runFilter(state, input, FilterSettings{});
 }
 
 // "-mh": segments between '^' markers, the filter starting outside one.
 void BM_MarkedSegments(benchmark::State& state) {
   static const std::string input = bench_input::markedText(kInputSize);
-  CaptureSettings settings;
+  FilterSettings settings;
   settings.beginMarker = settings.endMarker = '^';
   runFilter(state, input, settings);
 }

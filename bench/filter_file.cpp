@@ -21,7 +21,6 @@
 #include "bench_input.h"
 #include "capture/byte_filter.h"
 #include "capture/capture_file.h"
-#include "control/capture_settings.h"
 
 namespace {
 
@@ -54,7 +53,7 @@ int filterFile(const char* inputPath, const char* capturePath, bool perByte, boo
   }
   std::FILE* console = std::fopen("/dev/null", "w");
   if (console == nullptr) return 1;
-  CaptureSettings settings;
+  FilterSettings settings;
   if (markers) settings.beginMarker = settings.endMarker = '^';
   FilterState state;
   state.inSegment = !markers;

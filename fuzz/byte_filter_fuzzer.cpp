@@ -97,7 +97,7 @@ off_t fileSize(const std::string& path) {
 using Console = ConsoleCapture;
 
 struct Setup {
-  CaptureSettings settings;
+  FilterSettings settings;
   bool startInSegment = true;
   // Reads of 0..maxRead bytes from a small generator; 0: one read.
   uint8_t maxRead = 0;
@@ -121,7 +121,7 @@ constexpr size_t kHeaderSize = 5;
 
 Setup decodeSetup(const uint8_t* header) {
   Setup setup;
-  CaptureSettings& s = setup.settings;
+  FilterSettings& s = setup.settings;
   const uint8_t flags = header[0];
   switch (flags & 3) {
     case 0:  // no markers
@@ -217,7 +217,7 @@ void append(std::string& text, const char* format, uint8_t b, long long n = 0) {
 // the accepted bytes so far end with it; matchPos is the longest tail of
 // them that starts the phrase.
 Result referenceModel(const Setup& setup, const std::vector<uint8_t>& input) {
-  const CaptureSettings& s = setup.settings;
+  const FilterSettings& s = setup.settings;
   Result r;
   r.state.inSegment = setup.startInSegment;
   // The last accepted bytes, newest last.
@@ -405,7 +405,7 @@ void checkSame(const Result& got, const Result& want, const char* which) {
 }
 
 // Properties read off the file alone, without the model.
-void checkFile(const Result& r, const CaptureSettings& s) {
+void checkFile(const Result& r, const FilterSettings& s) {
   // Every line feed was stored as CR LF, so the counter is the file's size
   // less one byte per line feed.
   size_t lineFeeds = 0;

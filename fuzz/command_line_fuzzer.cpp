@@ -84,6 +84,60 @@ struct ModelResult {
   std::string output;
 };
 
+// Whether `text` is a whole signed decimal number.
+bool wholeNumber(const std::string& text) {
+  const size_t start = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+  return text.size() > start && text.find_first_not_of("0123456789", start) == std::string::npos;
+}
+
+// A long option at argv[*i]: "--name", "--name=value", or "--name" and the
+// next argument. Returns false when the parse stops there.
+bool referenceLongOption(int argc, char** argv, int* i, ModelResult& m) {
+  CaptureSettings& s = m.settings;
+  const std::string a = argv[*i];
+  const size_t equals = a.find('=');
+  const std::string name = a.substr(0, equals);
+  const char* inline_value = equals == std::string::npos ? nullptr : argv[*i] + equals + 1;
+  auto stop = [&](ParseOutcome outcome) {
+    m.outcome = outcome;
+    return false;
+  };
+  auto value = [&]() -> const char* {
+    if (inline_value != nullptr) return inline_value;
+    if (*i + 1 >= argc) return nullptr;
+    return argv[++*i];
+  };
+  if (name == "--summary" || name == "--raw" || name == "--fail-on" || name == "--max-time") {
+    const char* v = value();
+    if (v == nullptr) return stop(ParseOutcome::kUsage);
+    if (name == "--summary") s.summaryPath = v;
+    if (name == "--raw") s.rawPath = v;
+    if (name == "--fail-on") {
+      if (*v == '\0') return stop(ParseOutcome::kUsage);
+      s.failTexts.push_back(v);
+    }
+    if (name == "--max-time") {
+      if (!wholeNumber(v)) return stop(ParseOutcome::kUsage);
+      s.maxTimeSeconds = referenceDecimal(v);
+    }
+    return true;
+  }
+  if (name == "--timestamps") {
+    const std::string v = inline_value == nullptr ? "iso" : inline_value;
+    if (v != "iso" && v != "elapsed") return stop(ParseOutcome::kUsage);
+    s.timestamps = v == "iso" ? TimestampMode::kIso : TimestampMode::kElapsed;
+    return true;
+  }
+  if (inline_value != nullptr) return stop(ParseOutcome::kUsage);
+  if (name == "--expect-end") {
+    s.expectEnd = true;
+    return true;
+  }
+  if (name == "--help") return stop(ParseOutcome::kHelp);
+  if (name == "--version") return stop(ParseOutcome::kVersion);
+  return stop(ParseOutcome::kUsage);
+}
+
 // The option table, rule by rule in its order; the first rule that matches
 // applies. An option missing its value ends with the usage outcome.
 ModelResult referenceParse(int argc, char** argv) {
@@ -177,6 +231,8 @@ ModelResult referenceParse(int argc, char** argv) {
       if (!needsValue()) return m;
       s.signalList = value;
       ++i;
+    } else if (a.rfind("--", 0) == 0) {
+      if (!referenceLongOption(argc, argv, &i, m)) return m;
     } else {
       m.outcome = ParseOutcome::kUsage;
       return m;
@@ -199,8 +255,9 @@ void checkProperties(const ParseResult& result, const CaptureSettings& s, const 
   const CaptureSettings defaults;
   const ParseOutcome o = result.outcome;
   check(o == ParseOutcome::kRun || o == ParseOutcome::kListPorts || o == ParseOutcome::kUsage ||
-            o == ParseOutcome::kMarkerOrder,
-        "outcome is one of the four");
+            o == ParseOutcome::kMarkerOrder || o == ParseOutcome::kHelp ||
+            o == ParseOutcome::kVersion,
+        "outcome is one of the six");
   check((o == ParseOutcome::kListPorts) == (args.argc() <= 1), "port listing iff no arguments");
   if (o == ParseOutcome::kRun && s.logLevel >= 1) {
     check(out.rfind(">>>options: -t ", 0) == 0, "debug run prints the options line");
@@ -228,12 +285,17 @@ void checkProperties(const ParseResult& result, const CaptureSettings& s, const 
     for (int i = 1; i < args.argc(); ++i) {
       const char* a = args.argument(i);
       if (std::strncmp(a, "COM", 3) == 0 || a[0] == '/') continue;
+      // A long option's value may follow '=' in the same argument.
+      const char* equals = std::strncmp(a, "--", 2) == 0 ? std::strchr(a, '=') : nullptr;
+      const std::string word = equals != nullptr ? std::string(a, equals) : std::string(a);
       const OptionWord* known = nullptr;
       for (const OptionWord& option : kOptionWords) {
-        if (std::strcmp(a, option.word) == 0) known = &option;
+        if (word == option.word) known = &option;
       }
       check(known != nullptr, "accepted option is in the option table");
-      if (known->takesValue) ++i;
+      check(equals == nullptr || known->takesValue || known->optionalValue,
+            "only a long option with a value takes '='");
+      if (known->takesValue && equals == nullptr) ++i;
     }
   }
   if (s.portName != defaults.portName) {
@@ -265,6 +327,12 @@ void checkAgainstModel(const ParseResult& result, const CaptureSettings& s, cons
   check(s.txString == e.txString, "txString");
   check(s.txCount == e.txCount, "txCount");
   check(s.signalList == e.signalList, "signalList");
+  check(s.summaryPath == e.summaryPath, "summaryPath");
+  check(s.rawPath == e.rawPath, "rawPath");
+  check(s.failTexts == e.failTexts, "failTexts");
+  check(s.expectEnd == e.expectEnd, "expectEnd");
+  check(s.maxTimeSeconds == e.maxTimeSeconds, "maxTimeSeconds");
+  check(s.timestamps == e.timestamps, "timestamps");
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ TEST_P(CtrlZTest, EndsTheRunAndKeepsTheLinesBeforeIt) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "\n");
   EXPECT_EQ(workFile("out.spt"), "first line\r\nsecond\r\n");
-  // The supervisor notices the worker's end at its next one-second pass.
+  // The worker's end wakes the supervisor at once; the bound allows for a slow machine.
   const double afterCtrlZ =
       result.seconds - std::chrono::duration<double>(sentAt - run->startedAt()).count();
   EXPECT_LT(afterCtrlZ, 6.0);

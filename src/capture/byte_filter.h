@@ -9,8 +9,17 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "capture/block_scan.h"
 #include "capture/capture_file.h"
-#include "control/capture_settings.h"
+
+// What the command line decides about filtering.
+struct FilterSettings {
+  uint8_t beginMarker = 0;  // 0: no begin marker
+  uint8_t endMarker = 0;    // 0: no end marker
+  bool filterOff = false;   // keep non-text bytes too
+  bool showRejected = false;
+  int logLevel = 0;  // 0 quiet, 1 and 2 echo every byte
+};
 
 // The filter's state; it carries across reads, so a segment or a partial
 // end phrase may span two of them. Touched by the capture worker alone.
@@ -29,7 +38,7 @@ class ByteFilter {
   static constexpr int kEndPhraseLength = 7;
 
   // Console echoes and messages go to `console`.
-  ByteFilter(const CaptureSettings& settings, FilterState& state, CaptureFile& file,
+  ByteFilter(const FilterSettings& settings, FilterState& state, CaptureFile& file,
              std::FILE* console);
 
   // Filters one byte.
@@ -51,11 +60,12 @@ class ByteFilter {
   };
 
   FilterVerdict accept(uint8_t byte);
+  BlockScan blockScan() const;
   void echo(uint8_t byte);
   template <bool kAnySettings>
   FilterVerdict filterQuiet(const uint8_t* data, size_t length);
 
-  const CaptureSettings& settings_;
+  const FilterSettings settings_;
   FilterState& state_;
   CaptureFile& file_;
   std::FILE* console_;
@@ -71,12 +81,4 @@ class ByteFilter {
   // Non-text rejected, CR LF stored as it came, the phrase's first letter
   // accepted: what the block path is quickest for.
   bool textSettings_;
-  // For the vector scan: inside a segment, whether every non-text byte
-  // needs more than a copy (it does unless "-filteroff"), and the bytes that
-  // need it besides non-text, line feeds and the phrase's first letter, the
-  // end marker first; outside, all the bytes that need a decision. Repeats
-  // stand for "no more".
-  bool insideNonText_;
-  uint8_t insideStops_[3];
-  uint8_t outsideStops_[3];
 };

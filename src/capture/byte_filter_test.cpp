@@ -20,7 +20,7 @@ struct Outcome {
 
 // Feeds `reads` through a fresh filter, as the worker would: read after read,
 // stopping at the end of the capture. `perByte` uses the one-byte rule only.
-Outcome runFilter(const CaptureSettings& settings, const std::vector<std::string>& reads,
+Outcome runFilter(const FilterSettings& settings, const std::vector<std::string>& reads,
                   bool perByte = false) {
   TempDir dir;
   ConsoleCapture console;
@@ -48,19 +48,19 @@ Outcome runFilter(const CaptureSettings& settings, const std::vector<std::string
   return out;
 }
 
-Outcome runFilter(const CaptureSettings& settings, const std::string& input) {
+Outcome runFilter(const FilterSettings& settings, const std::string& input) {
   return runFilter(settings, std::vector<std::string>{input});
 }
 
-CaptureSettings markers(bool showRejected = false) {
-  CaptureSettings s;
+FilterSettings markers(bool showRejected = false) {
+  FilterSettings s;
   s.beginMarker = s.endMarker = '^';
   s.showRejected = showRejected;
   return s;
 }
 
 TEST(ByteFilter, DefaultsKeepPrintableTextAndLineFeeds) {
-  Outcome out = runFilter(CaptureSettings{}, "AB\r\nC\n");
+  Outcome out = runFilter(FilterSettings{}, "AB\r\nC\n");
   EXPECT_EQ(out.file, "AB\r\nC\r\n");
   EXPECT_EQ(out.console, "!");
   EXPECT_EQ(out.state.totalByteInFile, 5);
@@ -68,20 +68,20 @@ TEST(ByteFilter, DefaultsKeepPrintableTextAndLineFeeds) {
 }
 
 TEST(ByteFilter, RejectedBytesShowAsBangOrHexByLogLevel) {
-  CaptureSettings quiet;
+  FilterSettings quiet;
   EXPECT_EQ(runFilter(quiet,
                       "\xff\t\x01"
                       "a")
                 .console,
             "!!!");
-  CaptureSettings debug;
+  FilterSettings debug;
   debug.logLevel = 1;
   Outcome d = runFilter(debug,
                         "\xff\r\x01"
                         "A\n");
   EXPECT_EQ(d.console, "<ff><0d><01>A.");
   EXPECT_EQ(d.file, "A\r\n");
-  CaptureSettings keep;
+  FilterSettings keep;
   keep.filterOff = true;
   Outcome k = runFilter(keep, std::string("\xff\x00\r\n", 4));
   EXPECT_EQ(k.file, std::string("\xff\x00\r\r\n", 5));
@@ -99,21 +99,21 @@ TEST(ByteFilter, SplitMarkers) {
   EXPECT_EQ(md.file, "kept");
   EXPECT_EQ(md.console, "noisemore\x01");
 
-  CaptureSettings angle;
+  FilterSettings angle;
   angle.beginMarker = '<';
   angle.endMarker = '>';
   Outcome a = runFilter(angle, "x<a^b>y<c>");
   EXPECT_EQ(a.file, "a^bc");
   EXPECT_EQ(a.state.segmentCount, 1);
 
-  CaptureSettings debug = markers();
+  FilterSettings debug = markers();
   debug.logLevel = 1;
   EXPECT_EQ(runFilter(debug, "^ab^").console,
             "^\n>>>begin marker ^\nab^\n>>>End marker ^ 2 chars\n");
 }
 
 TEST(ByteFilter, NulNeverOpensOrClosesASegment) {
-  CaptureSettings noEnd = markers();
+  FilterSettings noEnd = markers();
   noEnd.endMarker = 0;
   noEnd.filterOff = true;
   Outcome out = runFilter(noEnd, std::string("\0^a\0b", 5));
@@ -130,7 +130,7 @@ TEST(ByteFilter, ControlBytes) {
   EXPECT_EQ(z.verdict, FilterVerdict::kEnd);
 
   // Ctrl-Y flushes, also inside a segment with the filter off.
-  CaptureSettings keep;
+  FilterSettings keep;
   keep.filterOff = true;
   keep.logLevel = 1;
   Outcome y = runFilter(keep,
@@ -143,7 +143,7 @@ TEST(ByteFilter, ControlBytes) {
 TEST(ByteFilter, CtrlYPutsEverythingSoFarInTheFile) {
   TempDir dir;
   ConsoleCapture console;
-  CaptureSettings settings;
+  FilterSettings settings;
   FilterState state;
   CaptureFile file(console.stream());
   ASSERT_EQ(file.open(dir.file("c.txt").c_str()), 0);
@@ -170,12 +170,12 @@ TEST(ByteFilter, EndPhrase) {
       {"kwo\r end", true, "kwo end\r\n"},  // a rejected byte neither advances nor breaks
   };
   for (const Case& c : cases) {
-    Outcome out = runFilter(CaptureSettings{}, c.input);
+    Outcome out = runFilter(FilterSettings{}, c.input);
     EXPECT_EQ(out.verdict == FilterVerdict::kEnd, c.ends) << c.input;
     EXPECT_EQ(out.file, c.file) << c.input;
     EXPECT_EQ(out.console.find("\n>>> kwo end\n") != std::string::npos, c.ends) << c.input;
   }
-  Outcome x = runFilter(CaptureSettings{}, "xkwo end");
+  Outcome x = runFilter(FilterSettings{}, "xkwo end");
   EXPECT_EQ(x.state.totalByteInFile, 9);
   EXPECT_EQ(x.console, "\n>>> kwo end\n");
 }
@@ -195,7 +195,7 @@ TEST(ByteFilter, StateCarriesAcrossReads) {
 }
 
 TEST(ByteFilter, CountersAreSixtyFourBit) {
-  CaptureSettings settings;
+  FilterSettings settings;
   FilterState state;
   state.totalByteInFile = INT32_MAX;
   state.segmentCount = INT32_MAX;
@@ -220,7 +220,7 @@ TEST(ByteFilter, BlockPathMatchesTheOneByteRule) {
   const uint8_t markerChoices[] = {0, '^', '\n', '\r', 'k', 'w', ' ', 'e', 0xff};
   auto pickMarker = [&] { return markerChoices[random() % sizeof markerChoices]; };
   for (int round = 0; round < 600; ++round) {
-    CaptureSettings s;
+    FilterSettings s;
     int mode = round % 6;
     if (mode >= 1) s.beginMarker = s.endMarker = '^';
     if (mode == 2) s.showRejected = true;

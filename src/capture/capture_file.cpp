@@ -3,9 +3,6 @@
 // are ours, the same on every platform.
 #include "capture/capture_file.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "capture/capture_file_os.h"
 
 namespace {
@@ -42,26 +39,6 @@ int CaptureFile::open(const char* path) {
   used_ = 0;
   abandoned_ = false;
   return 0;
-}
-
-void CaptureFile::putText(const uint8_t* data, size_t length) {
-  const uint8_t* end = data + length;
-  while (data < end) {
-    const void* found = std::memchr(data, '\n', static_cast<size_t>(end - data));
-    const uint8_t* lineEnd = found ? static_cast<const uint8_t*>(found) : end;
-    while (data < lineEnd) {
-      if (used_ == kBufferSize) drain();
-      size_t chunk = std::min(static_cast<size_t>(lineEnd - data), kBufferSize - used_);
-      std::memcpy(buffer_.get() + used_, data, chunk);
-      used_ += chunk;
-      data += chunk;
-    }
-    if (!found) break;
-    if (kBufferSize - used_ < 2) drain();
-    buffer_[used_++] = '\r';
-    buffer_[used_++] = '\n';
-    ++data;
-  }
 }
 
 void CaptureFile::drain() {

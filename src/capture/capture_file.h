@@ -36,8 +36,6 @@ class CaptureFile {
     if (byte == '\n') buffer_[used_++] = '\r';
     buffer_[used_++] = byte;
   }
-  // Buffers bytes, each line feed becoming carriage return + line feed.
-  void putText(const uint8_t* data, size_t length);
 
   // For a writer that fills the buffer itself (the filter's block path, which
   // scans and copies in one pass): space() drains the buffer first if fewer

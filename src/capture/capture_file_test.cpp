@@ -11,8 +11,8 @@
 
 namespace {
 
-const uint8_t* bytes(const std::string& text) {
-  return reinterpret_cast<const uint8_t*>(text.data());
+void putAll(CaptureFile& file, const std::string& text) {
+  for (char c : text) file.put(static_cast<uint8_t>(c));
 }
 
 TEST(CaptureFile, AppendsAndStoresLineFeedsAsCrLf) {
@@ -23,7 +23,7 @@ TEST(CaptureFile, AppendsAndStoresLineFeedsAsCrLf) {
     CaptureFile file(console.stream());
     ASSERT_EQ(file.open(path.c_str()), 0);
     const std::string text = "a\nb\r\n";
-    file.putText(bytes(text), text.size());
+    putAll(file, text);
     file.put('\n');
     file.close();
     EXPECT_EQ(file.error(), 0);
@@ -44,8 +44,7 @@ TEST(CaptureFile, LargeWritesAcrossTheBufferKeepEveryByte) {
   ConsoleCapture console;
   CaptureFile file(console.stream());
   ASSERT_EQ(file.open(path.c_str()), 0);
-  file.putText(bytes(input), input.size() / 2);
-  for (size_t i = input.size() / 2; i < input.size(); ++i) file.put(input[i]);
+  putAll(file, input);
   file.close();
   EXPECT_EQ(readWholeFile(path), expected);
 }
@@ -63,7 +62,7 @@ TEST(CaptureFile, WriteFailureIsReportedOnceAndRemembered) {
   CaptureFile file(console.stream());
   ASSERT_EQ(file.open("/dev/full"), 0);
   std::string text(3 * CaptureFile::kBufferSize, 'x');
-  file.putText(bytes(text), text.size());
+  putAll(file, text);
   file.put('y');
   file.flush();
   file.close();

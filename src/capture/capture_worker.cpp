@@ -7,19 +7,18 @@
 #include <algorithm>
 
 #include "capture/capture_file.h"
-#include "control/interruption.h"
+#include "serial/line_faults.h"
 #include "serial/serial_line.h"
 
-CaptureWorker::CaptureWorker(const CaptureSettings& settings, CaptureState& state,
-                             std::FILE* console)
+CaptureWorker::CaptureWorker(const WorkerSettings& settings, WorkerState& state, std::FILE* console)
     : settings_(settings),
       state_(state),
       console_(console),
-      filter_(settings, state.filter, *state.file, console) {}
+      filter_(settings.filter, state.filter, *state.file, console) {}
 
 void CaptureWorker::run() {
   int result = captureLoop();
-  if (result != kStopped && !state_.stopRequested.load()) {
+  if (result != kLoopStopped && !state_.stopRequested.load()) {
     state_.result.store(result);
     if (settings_.logLevel >= 1) {
       std::fprintf(console_, "\n>>>TotalByteRead %lld TotalByteInFile %lld exitCode %d\n",
@@ -28,33 +27,36 @@ void CaptureWorker::run() {
     }
   }
   state_.workerRunning.store(false);
-  // The supervisor shuts the run down at once instead of at its next pass.
-  if (state_.supervisorSleep != nullptr) state_.supervisorSleep->wake();
+  if (state_.onWorkerEnd) state_.onWorkerEnd();
+}
+
+// Prints the step's message unless the run is shutting down.
+void CaptureWorker::report(LineStep step, int error) {
+  const char* message = reportFor(step).message;
+  if (message != nullptr && !runEnded()) std::fprintf(console_, message, error);
 }
 
 int CaptureWorker::captureLoop() {
   SerialLine& port = *state_.port;
-  if (port.status() != 0) return 64;
+  if (port.check() != 0) return reportFor(LineStep::kCheck).result;
   size_t readSize = 0;
   for (;;) {
-    int waited = port.waitForLineEvent();
-    if (waited == SerialLine::kStopped) return kStopped;
+    int waited = port.awaitLine();
+    if (waited == SerialLine::kWaitStopped) return kLoopStopped;
     if (waited != 0) {
-      if (!runEnded()) {
-        std::fprintf(console_, "\n>>>WaitCommEvent error : %d\n", waited);
-      }
-      return 32;
+      report(LineStep::kWait, waited);
+      return reportFor(LineStep::kWait).result;
     }
-    int queried = port.queueCount(&readSize);
-    if (queried == 0) {
+    int counted = port.collect(&readSize);
+    if (counted == 0) {
       if (settings_.logLevel == 2) std::fprintf(console_, "\n>>>%zu char in the Que,>>", readSize);
-    } else if (!runEnded()) {
-      std::fprintf(console_, "\n>>>ClearCommError error : %d\n", queried);
+    } else {
+      report(LineStep::kCount, counted);
     }
     readSize = std::min(readSize, kMaxRead);
-    if (runEnded()) return kStopped;
+    if (runEnded()) return kLoopStopped;
 
-    size_t count = port.read(readBuffer_.get(), readSize);
+    size_t count = port.take(readBuffer_.get(), readSize);
     state_.countdown.set(settings_.timeoutSeconds);
     if (settings_.progress) std::fputc('.', console_);
     if (settings_.logLevel == 2) std::fprintf(console_, "\n>>>%zu char read\n", count);
@@ -63,6 +65,6 @@ int CaptureWorker::captureLoop() {
     // Before waiting again: the file shows what came at once, and a process
     // killed meanwhile loses none of it.
     state_.file->writeOut();
-    if (port.status() != 0) return 64;
+    if (port.check() != 0) return reportFor(LineStep::kCheck).result;
   }
 }

@@ -1,5 +1,5 @@
 // The capture worker: the one thread that reads the serial line. It sleeps
-// until a line feed has arrived, reads what is queued, restarts the
+// until a line feed has arrived, takes what is queued, restarts the
 // inactivity countdown and feeds the byte filter.
 #pragma once
 
@@ -7,29 +7,39 @@
 #include <cstdio>
 #include <memory>
 
-#include "control/capture_settings.h"
-#include "control/capture_state.h"
+#include "capture/byte_filter.h"
+#include "capture/worker_state.h"
+#include "serial/line_faults.h"
+
+// What the command line decides about the worker.
+struct WorkerSettings {
+  int32_t timeoutSeconds = 20;  // the countdown after every read
+  int logLevel = 0;             // 1: the end report; 2 also every read
+  bool progress = false;        // a "." on the console for every read
+  FilterSettings filter;
+};
 
 class CaptureWorker {
  public:
   static constexpr size_t kMaxRead = 16383;
 
-  CaptureWorker(const CaptureSettings& settings, CaptureState& state, std::FILE* console);
+  CaptureWorker(const WorkerSettings& settings, WorkerState& state, std::FILE* console);
 
   // The thread's body: runs the capture loop, stores its result, reports.
   void run();
 
-  // The capture loop: 0 (capture ended), 32 (waiting for a line event
-  // failed), 64 (the line's error query failed), or kStopped when the
-  // supervisor ended the run.
-  static constexpr int kStopped = -2;
+  // The capture loop: 0 (capture ended), a line failure's result from the
+  // table of line_faults.h, or kLoopStopped when the run was ended from
+  // outside.
+  static constexpr int kLoopStopped = -2;
   int captureLoop();
 
  private:
   bool runEnded() const { return state_.stopRequested.load(); }
+  void report(LineStep step, int error);
 
-  const CaptureSettings& settings_;
-  CaptureState& state_;
+  const WorkerSettings settings_;
+  WorkerState& state_;
   std::FILE* console_;
   ByteFilter filter_;
   // On the heap: a thread's stack may be small (ulimit -s).

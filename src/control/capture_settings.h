@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
+
+#include "capture/line_stamper.h"
 
 struct CaptureSettings {
   // Text fields point into the argument list or at built-in constants.
@@ -22,8 +25,16 @@ struct CaptureSettings {
   uint8_t endMarker = 0;    // 0: no end marker
   bool useOverlapped = true;
   const char* txString = "^";
-  int32_t txCount = 0;  // the one setting the supervisor changes: it counts down
+  int32_t txCount = 0;  // transmissions; the supervisor counts down a copy of its own
   const char* signalList = nullptr;
+
+  // The long options. Left at these defaults, a run is exactly as without them.
+  const char* summaryPath = nullptr;   // --summary: the run summary's file
+  std::vector<const char*> failTexts;  // --fail-on: texts that fail the run (status 3)
+  bool expectEnd = false;              // --expect-end: a run not ended by the device is 5
+  int32_t maxTimeSeconds = -1;         // --max-time: negative means no deadline
+  TimestampMode timestamps = TimestampMode::kOff;  // --timestamps
+  const char* rawPath = nullptr;                   // --raw: the unfiltered copy's file
 
   // The stop-bit count as shown to the user.
   int stopBitsShown() const { return stopBitCode / 2 + 1; }

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <string_view>
 
 int32_t parseDecimal(const char* text) {
   const char* p = text;
@@ -99,6 +100,81 @@ bool applyFlag(const char* arg, CaptureSettings& s, ParseResult& result) {
   return true;
 }
 
+// A whole-argument decimal number, for the long options: a value like "1m"
+// or "" is refused rather than read as its leading digits, since a test rack
+// must not run on a misread deadline.
+bool parseWholeDecimal(const char* text, int32_t* value) {
+  const char* p = text;
+  if (*p == '+' || *p == '-') ++p;
+  if (*p == '\0') return false;
+  for (; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+  }
+  *value = parseDecimal(text);
+  return true;
+}
+
+const OptionWord* findLongOption(std::string_view name) {
+  for (const OptionWord& option : kOptionWords) {
+    if (option.word[1] == '-' && name == option.word) return &option;
+  }
+  return nullptr;
+}
+
+// Applies a long option and its value (null when none was given). Returns
+// false when the value is not one the option takes.
+bool applyLongOption(std::string_view name, const char* value, CaptureSettings& s,
+                     ParseResult& result) {
+  if (name == "--summary") {
+    s.summaryPath = value;
+  } else if (name == "--fail-on") {
+    if (*value == '\0') return false;  // would match every line
+    s.failTexts.push_back(value);
+  } else if (name == "--expect-end") {
+    s.expectEnd = true;
+  } else if (name == "--max-time") {
+    return parseWholeDecimal(value, &s.maxTimeSeconds);
+  } else if (name == "--timestamps") {
+    if (value == nullptr || std::strcmp(value, "iso") == 0) {
+      s.timestamps = TimestampMode::kIso;
+    } else if (std::strcmp(value, "elapsed") == 0) {
+      s.timestamps = TimestampMode::kElapsed;
+    } else {
+      return false;
+    }
+  } else if (name == "--raw") {
+    s.rawPath = value;
+  } else if (name == "--help") {
+    result.outcome = ParseOutcome::kHelp;
+  } else if (name == "--version") {
+    result.outcome = ParseOutcome::kVersion;
+  }
+  return true;
+}
+
+// Parses the long option at argv[*i], "--name", "--name=value" or "--name"
+// followed by its value, advancing *i past what it consumed. Sets the
+// outcome to usage when the word is unknown or its value is wrong or missing.
+void parseLongOption(int argc, char** argv, int* i, CaptureSettings& s, ParseResult& result) {
+  const char* arg = argv[*i];
+  const char* equals = std::strchr(arg, '=');
+  std::string_view name = equals != nullptr ? std::string_view(arg, equals - arg) : arg;
+  const char* value = equals != nullptr ? equals + 1 : nullptr;
+  const OptionWord* option = findLongOption(name);
+  bool valid = option != nullptr;
+  if (valid && option->takesValue && value == nullptr) {
+    valid = *i + 1 < argc;
+    if (valid) value = argv[++*i];
+  } else if (valid && !option->takesValue && !option->optionalValue) {
+    valid = value == nullptr;
+  }
+  if (!valid || !applyLongOption(name, value, s, result)) result.outcome = ParseOutcome::kUsage;
+}
+
+bool isLongOption(const char* arg) {
+  return arg[0] == '-' && arg[1] == '-';
+}
+
 }  // namespace
 
 ParseResult parseCommandLine(int argc, char** argv, CaptureSettings& settings, std::FILE* out) {
@@ -113,6 +189,9 @@ ParseResult parseCommandLine(int argc, char** argv, CaptureSettings& settings, s
     // before them; an option's value is consumed without being tested.
     if (isPortArgument(arg)) {
       settings.portName = arg;
+    } else if (isLongOption(arg)) {
+      parseLongOption(argc, argv, &i, settings, result);
+      if (result.outcome != ParseOutcome::kRun) return result;
     } else if (takesValue(arg)) {
       if (i + 1 >= argc) {
         result.outcome = ParseOutcome::kUsage;

@@ -247,7 +247,10 @@ TEST(CommandLine, OptionTableMatchesTheParser) {
     };
     if (option.takesValue) {
       EXPECT_EQ(parse({}), ParseOutcome::kUsage) << word << " without its value";
-      EXPECT_EQ(parse({"-unknown"}), ParseOutcome::kRun) << word << " takes the next argument";
+      // "-1" is no option word, but a value every option takes.
+      EXPECT_EQ(parse({"-1"}), ParseOutcome::kRun) << word << " takes the next argument";
+    } else if (word == "--help" || word == "--version") {
+      EXPECT_EQ(parse({}), word == "--help" ? ParseOutcome::kHelp : ParseOutcome::kVersion);
     } else {
       EXPECT_EQ(parse({}), ParseOutcome::kRun) << word << " is a flag";
       EXPECT_EQ(parse({"-unknown"}), ParseOutcome::kUsage) << word << " leaves the next argument";

@@ -5,11 +5,8 @@
 
 #include <string>
 
+#include "control/help.h"
 #include "serial/port_presence.h"
-
-#ifndef SERCAP_VERSION
-#error "SERCAP_VERSION must be defined by the build (from the VERSION file)"
-#endif
 
 namespace {
 
@@ -18,7 +15,7 @@ constexpr int kHighestListedPort = 24;
 }  // namespace
 
 void printBannerAndPorts(std::FILE* out, const char* program, const PortEnvironment& env) {
-  std::fprintf(out, "%s version %s\n", program, SERCAP_VERSION);
+  printVersion(out, program);
   std::fputs("use -help option to get usage\n", out);
   listPorts(out, env);
 }

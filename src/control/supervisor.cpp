@@ -13,12 +13,14 @@
 #include "control/capture_state.h"
 #include "control/command_line.h"
 #include "control/exit_status.h"
+#include "control/help.h"
 #include "control/port_listing.h"
+#include "control/settings_parts.h"
 #include "control/thread_start.h"
 #include "control/usage.h"
+#include "serial/device_line.h"
 #include "serial/line_signals.h"
 #include "serial/port_opening.h"
-#include "serial/serial_line.h"
 
 namespace {
 
@@ -95,8 +97,11 @@ void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine&
     passDue = passAfter(passDue);
     if (transmissionsLeft != 0) {
       if (transmissionsLeft > 0) --transmissionsLeft;  // a negative count never runs out
-      if (port.unsent() < kTransmitBacklog) port.write(settings.txString, txLength);
-      if (!settings.useOverlapped &&
+      if (port.unsent() < kTransmitBacklog) port.transmit(settings.txString, txLength);
+      // "-nov" clears useOverlapped: the supervisor then waits for each
+      // transmission to go out.
+      const bool waitForTransmission = !settings.useOverlapped;
+      if (waitForTransmission &&
           awaitTransmission(state, port, interruption, passDue) != Wake::kElapsed) {
         return;
       }
@@ -121,7 +126,7 @@ void startWorker(CaptureState& state, CaptureWorker& worker, std::thread& thread
 void stopWorker(CaptureState& state, SerialLine& port, std::thread& worker) {
   if (!worker.joinable()) return;
   state.stopRequested.store(true);
-  port.requestStop();
+  port.stopWaiting();
   worker.join();
 }
 
@@ -134,16 +139,16 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
     std::fprintf(console, "\n>>>unable to open file %s\n", settings.outputPath);
     return exitStatusFor(kResultFileError);
   }
-  SerialLine port;
+  DeviceLine port;
   CaptureState state;
   state.file = &file;
   state.port = &port;
   state.filter.inSegment = startInSegment;
-  state.supervisorSleep = &interruption;
-  state.result.store(openPort(settings, env, port, console));
+  state.onWorkerEnd = [&interruption] { interruption.wake(); };
+  state.result.store(openPort(portRequestOf(settings), env, port, console));
   state.countdown.set(settings.timeoutSeconds);
 
-  CaptureWorker worker(settings, state, console);
+  CaptureWorker worker(workerSettingsOf(settings), state, console);
   std::thread workerThread;
   if (state.result.load() != 0) {
     std::fprintf(console, "\ndefault is %s -t %d -f %s -r %d , %s parity(%d), %d stopBit(%d)\n",
@@ -178,16 +183,22 @@ int runProgram(int argc, char** argv, std::FILE* console, Interruption& interrup
   ParseResult parsed = parseCommandLine(argc, argv, settings, console);
   switch (parsed.outcome) {
     case ParseOutcome::kListPorts:
-      printBannerAndPorts(console, argc > 0 ? argv[0] : "sercap", PortEnvironment::fromProcess());
+      printBannerAndPorts(console, argc > 0 ? argv[0] : "sercap", processPortEnvironment());
       return 0;
     case ParseOutcome::kUsage:
       printUsage(console, argv[0], settings);
       return exitStatusFor(kResultUsage);
     case ParseOutcome::kMarkerOrder:
       return exitStatusFor(kResultUsage);
+    case ParseOutcome::kHelp:
+      printHelp(console, argv[0]);
+      return 0;
+    case ParseOutcome::kVersion:
+      printVersion(console, argv[0]);
+      return 0;
     case ParseOutcome::kRun:
       break;
   }
-  return runCapture(settings, parsed.startInSegment, PortEnvironment::fromProcess(), console,
+  return runCapture(settings, parsed.startInSegment, processPortEnvironment(), console,
                     interruption);
 }

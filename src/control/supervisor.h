@@ -1,7 +1,8 @@
 // The program's main line: from the argument list to the exit status. It
 // opens the capture file and the port, starts the capture worker, then wakes
-// once a second to count the inactivity time-out down, notice the worker's
-// end and transmit the start text; at the end it closes everything.
+// once a second to count the inactivity time-out down and transmit the start
+// text, and at once when the worker ends or the user interrupts; at the end
+// it closes everything.
 #pragma once
 
 #include <cstdio>

@@ -10,11 +10,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "serial/serial_line.h"
-
 class InputQueue {
  public:
-  static constexpr size_t kCapacity = SerialLine::kQueueCapacity;
+  // A read of this many bytes always empties the queue (the worker reads up
+  // to 16,383 at once), so no line feed is ever left behind in it.
+  static constexpr size_t kCapacity = 16383;
 
   size_t size() const { return count_; }
   bool full() const { return count_ == kCapacity; }

@@ -4,17 +4,13 @@
 
 #include <string>
 
-// Where ports live on this machine. Tests point the roots at fake trees.
-// Windows knows its COM ports itself and uses none of this.
-struct PortEnvironment {
-  std::string mapDir;                            // folder of COMn -> device links
-  std::string sysfsRoot = "/sys/class/tty";      // serial devices present
-  std::string devRoot = "/dev";                  // where their device nodes are
-  std::string ttyDrivers = "/proc/tty/drivers";  // device numbers of every tty driver
+// Where ports live on this machine; what that is, each platform says for
+// itself (port_environment_linux.h; Windows knows its COM ports itself).
+struct PortEnvironment;
 
-  // The port map from XDG_CONFIG_HOME (or HOME/.config) and the real roots.
-  static PortEnvironment fromProcess();
-};
+// This process's: on Linux the port map from XDG_CONFIG_HOME (or
+// HOME/.config) and the real roots.
+const PortEnvironment& processPortEnvironment();
 
 // The device path shown in messages: "\\.\COM12" for a COM name longer than
 // four characters, the name itself otherwise (also for a path).

@@ -1,5 +1,7 @@
 #include "serial/port_names.h"
 
+#include "serial/port_environment_linux.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 

@@ -8,8 +8,12 @@
 
 #include "serial/port_names.h"
 
-PortEnvironment PortEnvironment::fromProcess() {
-  return PortEnvironment();
+// Nothing to know: the system finds its COM ports itself.
+struct PortEnvironment {};
+
+const PortEnvironment& processPortEnvironment() {
+  static const PortEnvironment env;
+  return env;
 }
 
 int resolvePort(const char* portName, const PortEnvironment&, std::string* device) {

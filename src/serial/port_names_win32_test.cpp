@@ -26,7 +26,7 @@ TEST(PortNamesWin32, ComNamesOnlyAndTheirDevicePaths) {
       {"com3", ERROR_FILE_NOT_FOUND, "", "com3"},
       {"LPT1", ERROR_FILE_NOT_FOUND, "", "LPT1"},
   };
-  const PortEnvironment env = PortEnvironment::fromProcess();
+  const PortEnvironment& env = processPortEnvironment();
   for (const NameCase& c : cases) {
     std::string device;
     EXPECT_EQ(resolvePort(c.name, env, &device), c.result) << c.name;

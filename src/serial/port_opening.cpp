@@ -6,68 +6,38 @@
 
 namespace {
 
-constexpr int kOpenFailed = 1;
-constexpr int kPurgeFailed = 2;
-constexpr int kSettingsRefused = 8;
-constexpr int kTimeoutsFailed = 16;
-constexpr int kWriteRequestFailed = 32;
-constexpr int kEventMaskRefused = 64;
-constexpr int kReadRequestFailed = 64;
+int report(const LineFault& fault, const std::string& shown, std::FILE* console) {
+  const LineStepReport& report = reportFor(fault.step);
+  if (report.message != nullptr) {
+    if (fault.step == LineStep::kOpen) {
+      std::fprintf(console, report.message, shown.c_str(), fault.error);
+    } else {
+      std::fprintf(console, report.message, fault.error);
+    }
+  }
+  return report.result;
+}
 
 }  // namespace
 
-int openPort(const CaptureSettings& settings, const PortEnvironment& env, SerialLine& line,
+int openPort(const PortRequest& request, const PortEnvironment& env, SerialLine& line,
              std::FILE* console) {
   // Messages name the port as the user gave it, never the device behind it.
-  const std::string shown = shownDevicePath(settings.portName);
+  const std::string shown = shownDevicePath(request.portName);
 
   std::string device;
-  int err = resolvePort(settings.portName, env, &device);
+  int err = resolvePort(request.portName, env, &device);
   if (err == 0) err = line.open(device);
-  if (err != 0) {
-    std::fprintf(console, "\n>>>open com %s error : %d\n", shown.c_str(), err);
-    return kOpenFailed;
-  }
+  if (err != 0) return report({LineStep::kOpen, err}, shown, console);
 
-  // Queue sizes: nothing to ask for here, the line's own input queue has a
-  // fixed size (on Windows open() asks the driver for its queues).
+  err = line.empty();
+  if (err != 0) return report({LineStep::kEmpty, err}, shown, console);
 
-  err = line.purge();
-  if (err != 0) {
-    std::fprintf(console, "\n>>>PurgeComm error : %d\n", err);
-    return kPurgeFailed;
-  }
-
-  if (settings.logLevel >= 1) {
+  if (request.showSettings) {
+    const LineSettings& s = request.line;
     std::fprintf(console, "\n>>>%s, rate %d ,%d dataBits, parityCode(%d), stopBitCode(%d)\n",
-                 shown.c_str(), static_cast<int>(settings.baudRate), 8,
-                 static_cast<int>(settings.parityCode), static_cast<int>(settings.stopBitCode));
+                 shown.c_str(), static_cast<int>(s.baudRate), 8, static_cast<int>(s.parityCode),
+                 static_cast<int>(s.stopBitCode));
   }
-  LineSettings lineSettings;
-  lineSettings.baudRate = settings.baudRate;
-  lineSettings.parityCode = settings.parityCode;
-  lineSettings.stopBitCode = settings.stopBitCode;
-  lineSettings.flowControl = settings.flowControl;
-  err = line.applySettings(lineSettings);
-  if (err != 0) {
-    std::fprintf(console, "\n>>>SetCommState error : %d\n", err);
-    return kSettingsRefused;
-  }
-
-  // The remaining steps exist on some platforms only (serial_line.h). The
-  // requests are made with and without -nov: the line always reads and
-  // writes asynchronously, -nov only decides whether transmissions wait.
-  err = line.setReadTimeouts();
-  if (err != 0) {
-    std::fprintf(console, "\n>>>GetCommTimeouts error : %d\n", err);
-    return kTimeoutsFailed;
-  }
-  err = line.armLineEvent();
-  if (err != 0) {
-    std::fprintf(console, "\n>>>SetCommMask error : %d\n", err);
-    return kEventMaskRefused;
-  }
-  if (line.createWriteRequest() != 0) return kWriteRequestFailed;
-  if (line.createReadRequest() != 0) return kReadRequestFailed;
-  return 0;
+  return report(line.configure(request.line), shown, console);
 }

@@ -9,7 +9,9 @@
 #include <fstream>
 #include <string>
 
+#include "serial/device_line.h"
 #include "serial/line_termios2.h"
+#include "serial/port_environment_linux.h"
 #include "serial/test_pty.h"
 #include "testing/console_capture.h"
 #include "testing/temp_dir.h"
@@ -30,9 +32,9 @@ class PortOpeningTest : public ::testing::Test {
     env.devRoot = (root / "dev").string();
   }
 
-  int open(const CaptureSettings& settings) {
+  int open(const PortRequest& request) {
     ConsoleCapture console;
-    int result = openPort(settings, env, line, console.stream());
+    int result = openPort(request, env, line, console.stream());
     output = console.text();
     return result;
   }
@@ -40,7 +42,7 @@ class PortOpeningTest : public ::testing::Test {
   TempDir tmp;
   fs::path root;
   PortEnvironment env;
-  SerialLine line;
+  DeviceLine line;
   std::string output;
 };
 
@@ -55,10 +57,10 @@ TEST_F(PortOpeningTest, MissingPortsFailWithErrorTwo) {
       {"/dev/sercap-not-here", "\n>>>open com /dev/sercap-not-here error : 2\n"},
   };
   for (const auto& c : cases) {
-    CaptureSettings settings;
-    settings.portName = c.port;
-    settings.logLevel = 2;
-    EXPECT_EQ(open(settings), 1) << c.port;
+    PortRequest request;
+    request.portName = c.port;
+    request.showSettings = true;
+    EXPECT_EQ(open(request), 1) << c.port;
     EXPECT_EQ(output, c.message);
     EXPECT_FALSE(line.isOpen());
   }
@@ -78,10 +80,10 @@ TEST_F(PortOpeningTest, WhatIsNoTerminalFailsWithErrorTwentyFive) {
       {"COM4", "COM4"},
   };
   for (const auto& c : cases) {
-    CaptureSettings settings;
-    settings.portName = c.port.c_str();
-    settings.logLevel = 2;
-    EXPECT_EQ(open(settings), 1) << c.port;
+    PortRequest request;
+    request.portName = c.port.c_str();
+    request.showSettings = true;
+    EXPECT_EQ(open(request), 1) << c.port;
     EXPECT_EQ(output, "\n>>>open com " + c.shown + " error : 25\n");
     EXPECT_FALSE(line.isOpen());
   }
@@ -90,66 +92,70 @@ TEST_F(PortOpeningTest, WhatIsNoTerminalFailsWithErrorTwentyFive) {
 TEST_F(PortOpeningTest, BusyPortFailsWithErrorSixteen) {
   TestPty pty;
   ASSERT_TRUE(pty.ok());
-  SerialLine holder;
+  DeviceLine holder;
   ASSERT_EQ(holder.open(pty.path()), 0);
 
-  CaptureSettings settings;
-  settings.portName = pty.path().c_str();
-  EXPECT_EQ(open(settings), 1);
+  PortRequest request;
+  request.portName = pty.path().c_str();
+  EXPECT_EQ(open(request), 1);
   EXPECT_EQ(output, "\n>>>open com " + pty.path() + " error : 16\n");
 }
 
-TEST_F(PortOpeningTest, OpensAndConfiguresQuietly) {
-  TestPty pty;
-  ASSERT_TRUE(pty.ok());
-  CaptureSettings settings;
-  settings.portName = pty.path().c_str();
-  settings.baudRate = 31250;
-  EXPECT_EQ(open(settings), 0);
-  EXPECT_EQ(output, "");
-  EXPECT_TRUE(line.isOpen());
-  uint32_t in = 0, out = 0;
-  ASSERT_EQ(serial_detail::getLineRates(pty.probe(), &in, &out), 0);
-  EXPECT_EQ(out, 31250u);
-}
-
-TEST_F(PortOpeningTest, DebugLineShowsThePathAndTheSettings) {
-  TestPty pty;
-  ASSERT_TRUE(pty.ok());
-  CaptureSettings settings;
-  settings.portName = pty.path().c_str();
-  settings.logLevel = 1;
-  settings.baudRate = 250000;
-  settings.parityCode = 2;
-  settings.stopBitCode = 2;
-  EXPECT_EQ(open(settings), 0);
-  EXPECT_EQ(output,
-            "\n>>>" + pty.path() + ", rate 250000 ,8 dataBits, parityCode(2), stopBitCode(2)\n");
-}
-
-TEST_F(PortOpeningTest, DebugLineShowsTheComNameNotTheDevice) {
-  TestPty pty;
-  ASSERT_TRUE(pty.ok());
-  fs::create_symlink(pty.path(), root / "map" / "COM12");
-  CaptureSettings settings;
-  settings.portName = "COM12";
-  settings.logLevel = 1;
-  EXPECT_EQ(open(settings), 0);
-  EXPECT_EQ(output, "\n>>>\\\\.\\COM12, rate 9600 ,8 dataBits, parityCode(0), stopBitCode(0)\n");
-}
-
-TEST_F(PortOpeningTest, RefusedSettingsFailWithEightAndLeaveThePortOpen) {
-  TestPty pty;
-  ASSERT_TRUE(pty.ok());
-  CaptureSettings settings;
-  settings.portName = pty.path().c_str();
-  settings.logLevel = 1;
-  settings.baudRate = 0;
-  EXPECT_EQ(open(settings), 8);
-  EXPECT_EQ(output, "\n>>>" + pty.path() +
-                        ", rate 0 ,8 dataBits, parityCode(0), stopBitCode(0)\n"
-                        "\n>>>SetCommState error : 22\n");
-  EXPECT_TRUE(line.isOpen());  // closing is the caller's part
+// Each case opens a fresh pseudo-terminal, by its path or mapped as COM12;
+// "@" in the expected output stands for the name as shown.
+TEST_F(PortOpeningTest, OpensConfiguresAndReportsAsTheRequestSays) {
+  const struct {
+    const char* name;
+    bool asCom12;
+    bool showSettings;
+    LineSettings line;
+    int result;
+    std::string output;
+  } cases[] = {
+      {"quiet", false, false, {31250, 0, 0, 1}, 0, ""},
+      {"settings shown",
+       false,
+       true,
+       {250000, 2, 2, 1},
+       0,
+       "\n>>>@, rate 250000 ,8 dataBits, parityCode(2), stopBitCode(2)\n"},
+      {"COM name shown, not the device",
+       true,
+       true,
+       {},
+       0,
+       "\n>>>\\\\.\\COM12, rate 9600 ,8 dataBits, parityCode(0), stopBitCode(0)\n"},
+      {"refused settings",
+       false,
+       true,
+       {0, 0, 0, 1},
+       8,
+       "\n>>>@, rate 0 ,8 dataBits, parityCode(0), stopBitCode(0)\n"
+       "\n>>>SetCommState error : 22\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestPty pty;
+    ASSERT_TRUE(pty.ok());
+    fs::remove(root / "map" / "COM12");
+    if (c.asCom12) fs::create_symlink(pty.path(), root / "map" / "COM12");
+    PortRequest request;
+    request.portName = c.asCom12 ? "COM12" : pty.path().c_str();
+    request.showSettings = c.showSettings;
+    request.line = c.line;
+    EXPECT_EQ(open(request), c.result);
+    std::string expected = c.output;
+    if (size_t at = expected.find('@'); at != std::string::npos)
+      expected.replace(at, 1, pty.path());
+    EXPECT_EQ(output, expected);
+    EXPECT_TRUE(line.isOpen());  // also after a failure: closing is the caller's part
+    if (c.result == 0) {
+      uint32_t in = 0, out = 0;
+      ASSERT_EQ(serial_detail::getLineRates(pty.probe(), &in, &out), 0);
+      EXPECT_EQ(out, static_cast<uint32_t>(c.line.baudRate));
+    }
+    line.close();
+  }
 }
 
 }  // namespace

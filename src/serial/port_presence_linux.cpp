@@ -2,6 +2,7 @@
 // character device is a terminal when sysfs shows it in the tty class under
 // its name, or when a tty driver claims its device number (pseudo-terminals
 // appear only there).
+#include "serial/port_presence_linux.h"
 #include "serial/port_presence.h"
 
 #include <sys/stat.h>

@@ -1,4 +1,5 @@
 #include "serial/port_presence.h"
+#include "serial/port_presence_linux.h"
 
 #include <gtest/gtest.h>
 #include <sys/inotify.h>

@@ -1,11 +1,11 @@
-// The serial port and the platform operations on it. One implementation file
-// per platform sits behind this header (serial_line_posix.cpp,
-// serial_line_win32.cpp).
+// The line a capture reads: the verbs every kind of port implements, by
+// role. A port on this machine is a DeviceLine (device_line.h, one file per
+// platform); a new kind of port is a new class behind this interface.
 //
-// Threads: the capture worker calls waitForLineEvent(), queueCount(), read()
-// and status(); the supervisor calls write(), unsent(), awaitSent() and
-// requestStop() at the same time. Everything else runs on the main thread before the worker starts
-// or after it has been stopped and joined.
+// Threads: the capture worker calls awaitLine(), collect(), take() and
+// check(); the supervisor calls transmit(), unsent(), awaitSent() and
+// stopWaiting() at the same time. Everything else runs on the main thread
+// before the worker starts or after it has been stopped and joined.
 #pragma once
 
 #include <chrono>
@@ -13,85 +13,57 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/line_faults.h"
 #include "serial/line_settings.h"
 
 class SerialLine {
  public:
-  // Bytes the line's own input queue holds at most. A read of this many bytes
-  // always empties the queue, so no line feed is ever left behind in it.
-  static constexpr size_t kQueueCapacity = 16383;
-  // What waitForLineEvent() returns when requestStop() woke it.
-  static constexpr int kStopped = -1;
+  // What awaitLine() returns once stopWaiting() was called.
+  static constexpr int kWaitStopped = -1;
 
-  SerialLine();
-  ~SerialLine();
-  SerialLine(const SerialLine&) = delete;
-  SerialLine& operator=(const SerialLine&) = delete;
+  virtual ~SerialLine() = default;
 
-  // Opens an existing device for this process alone. Returns 0, or the error
-  // number: ENOTTY (25) when it is no terminal, EBUSY (16) when another
-  // process holds the port (flock, exclusive mode, a live UUCP lock) or it is
-  // this process's controlling terminal; on Windows ERROR_ACCESS_DENIED (5)
-  // when another process holds the port.
-  int open(const std::string& devicePath);
-  bool isOpen() const;
+  // Open and configure, in this order. open() takes the port for this
+  // process alone: 0 or the error number (the kind of port documents its
+  // own). empty() discards whatever both directions hold: 0 or an error
+  // number. configure() applies the line settings and whatever else the
+  // kind of port needs before a capture; it names the step that failed.
+  virtual int open(const std::string& device) = 0;
+  virtual bool isOpen() const = 0;
+  virtual int empty() = 0;
+  virtual LineFault configure(const LineSettings& settings) = 0;
 
-  // Discards whatever both directions hold. 0 or an error number.
-  int purge();
+  // Wait for a line: blocks until a line feed has come in since the previous
+  // wait returned (several give one wake-up), or the line's queue is full.
+  // Returns 0, kWaitStopped after stopWaiting(), or the error number of a
+  // line that failed (hang-up, I/O error). Meanwhile waiting text is sent as
+  // the line takes it.
+  virtual int awaitLine() = 0;
 
-  // Raw 8-bit line at the exact rate, parity and stop bits, DTR/RTS as the
-  // flow control says. 0 or the driver's error number; EINVAL also when the
-  // rate read back shows that the driver kept another one.
-  int applySettings(const LineSettings& settings);
+  // Take what is queued. collect() first takes in what the port has
+  // delivered so far, then says how many bytes wait: 0 or an error number.
+  // take() hands out up to `max` of them and never blocks. check() is the
+  // line's error state: 0 while it is usable, else an error number.
+  virtual int collect(size_t* queued) = 0;
+  virtual size_t take(uint8_t* buffer, size_t max) = 0;
+  virtual int check() const = 0;
 
-  // Steps of the opening that only some platforms have; elsewhere they do
-  // nothing and return 0. In this order, after applySettings(): set the read
-  // time-outs the reading mode needs, arm the line-feed event, create the
-  // write and the read request. Each returns 0 or an error number.
-  int setReadTimeouts();
-  int armLineEvent();
-  int createWriteRequest();
-  int createReadRequest();
-
-  // Blocks until a line feed has entered the input queue since the previous
-  // wait returned (several give one wake-up), or the queue is full. Returns 0,
-  // kStopped after requestStop(), or the error number of a line that failed
-  // (hang-up, I/O error). Meanwhile it sends waiting text as the line takes it.
-  int waitForLineEvent();
-
-  // Takes in what the device has delivered so far and returns how many bytes
-  // the queue holds. 0 or an error number.
-  int queueCount(size_t* count);
-
-  // Takes up to `max` bytes from the queue; never blocks.
-  size_t read(uint8_t* buffer, size_t max);
-
-  // The line's error state: 0 while the port is usable, else an error number.
-  int status() const;
-
-  // Hands text to the line, after whatever earlier text is still waiting.
-  // Never waits and never cuts: what the driver cannot take now goes out as
-  // the line takes it. Text still waiting when the line closes, or after the
-  // line failed, is abandoned. The result is not reported.
-  void write(const char* text, size_t length);
-
-  // Bytes handed to write() that the driver has not taken yet.
-  size_t unsent() const;
-
-  // Waits up to `limit` for the driver to take more of the waiting text.
-  // Returns unsent().
-  size_t awaitSent(std::chrono::milliseconds limit);
+  // Transmit: hands text to the line after whatever earlier text still waits.
+  // Never waits and never cuts: what cannot go out now follows as the line
+  // takes it. Text still waiting when the line closes or fails is abandoned;
+  // the result is not reported. unsent() is what has not gone out yet;
+  // awaitSent() waits up to `limit` for more of it to go and returns unsent().
+  virtual void transmit(const char* text, size_t length) = 0;
+  virtual size_t unsent() const = 0;
+  virtual size_t awaitSent(std::chrono::milliseconds limit) = 0;
 
   // Applies a line signal code 1..9 (SETXOFF .. CLRBREAK). 0 or an error number.
-  int applySignal(int code);
+  virtual int applySignal(int code) = 0;
 
-  // Wakes a waiting worker; it returns kStopped from now on. Thread-safe.
-  void requestStop();
+  // Wakes a waiting worker; awaitLine() returns kWaitStopped from now on.
+  // Thread-safe.
+  virtual void stopWaiting() = 0;
 
-  // Puts back the settings the line had at open() and lets it go.
-  void close();
-
- private:
-  struct Impl;
-  Impl* impl_;
+  // Lets the port go; the kind of port says what it leaves behind.
+  virtual void close() = 0;
 };

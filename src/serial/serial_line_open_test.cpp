@@ -13,8 +13,8 @@
 #include <fstream>
 #include <string>
 
+#include "serial/device_line.h"
 #include "serial/line_termios2.h"
-#include "serial/serial_line.h"
 #include "serial/test_pty.h"
 #include "testing/temp_dir.h"
 
@@ -30,7 +30,7 @@ TEST(SerialLineOpenTest, WhatIsNoTerminalIsEnotty) {
   fs::create_symlink("/dev/null", tmp.file("COM7"));
   for (const std::string& path : {tmp.file("plain"), tmp.file("fifo"), std::string("/dev/null"),
                                   tmp.file("COM7"), tmp.path()}) {
-    SerialLine line;
+    DeviceLine line;
     EXPECT_EQ(line.open(path), ENOTTY) << path;
     EXPECT_FALSE(line.isOpen());
   }
@@ -44,7 +44,7 @@ TEST(SerialLineOpenTest, FifoIsNotOpenedAtAll) {
   int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ASSERT_GE(watch, 0);
   ASSERT_GE(inotify_add_watch(watch, tmp.file("fifo").c_str(), IN_OPEN), 0);
-  SerialLine line;
+  DeviceLine line;
   EXPECT_EQ(line.open(tmp.file("fifo")), ENOTTY);
   char events[256];
   EXPECT_LT(read(watch, events, sizeof events), 0) << "the FIFO was opened";
@@ -62,7 +62,7 @@ TEST(SerialLineOpenTest, OwnControllingTerminalIsBusy) {
     if (setsid() < 0) _exit(10);
     int ctty = open(pty.path().c_str(), O_RDWR);  // no O_NOCTTY: becomes ours
     if (ctty < 0 || tcgetsid(ctty) != getsid(0)) _exit(11);
-    SerialLine line;
+    DeviceLine line;
     if (line.open("/dev/tty") != EBUSY) _exit(12);
     if (line.open(pty.path()) != EBUSY) _exit(13);
     _exit(0);
@@ -74,7 +74,7 @@ TEST(SerialLineOpenTest, OwnControllingTerminalIsBusy) {
                                        "accepted, 13 its own path accepted";
 
   // Anyone else's terminal is a port like any other.
-  SerialLine line;
+  DeviceLine line;
   EXPECT_EQ(line.open(pty.path()), 0);
 }
 
@@ -117,30 +117,30 @@ class SerialLineRestoreTest : public ::testing::Test {
 
 TEST_F(SerialLineRestoreTest, CloseRestoresTheSettingsFound) {
   {
-    SerialLine line;
+    DeviceLine line;
     ASSERT_EQ(line.open(pty.path()), 0);
     LineSettings settings;
     settings.baudRate = 115200;
     settings.parityCode = 1;
     settings.stopBitCode = 2;
-    ASSERT_EQ(line.applySettings(settings), 0);
+    ASSERT_EQ(line.configure(settings).error, 0);
     termios raw;
     ASSERT_EQ(tcgetattr(pty.probe(), &raw), 0);
     ASSERT_EQ(raw.c_lflag & (ICANON | ECHO), 0u);
     line.close();
     expectAsFound();
     ASSERT_EQ(line.open(pty.path()), 0);
-    ASSERT_EQ(line.applySettings(LineSettings{}), 0);
+    ASSERT_EQ(line.configure(LineSettings{}).error, 0);
   }
   expectAsFound();  // the destructor closes it the same way
 }
 
 TEST_F(SerialLineRestoreTest, RefusedSettingsAreUndoneToo) {
-  SerialLine line;
+  DeviceLine line;
   ASSERT_EQ(line.open(pty.path()), 0);
   LineSettings refused;
   refused.baudRate = -1;
-  EXPECT_EQ(line.applySettings(refused), EINVAL);
+  EXPECT_EQ(line.configure(refused).error, EINVAL);
   line.close();
   expectAsFound();
 }

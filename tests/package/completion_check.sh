@@ -105,6 +105,15 @@ fi
 touch "$work/capture-one.spt" "$work/capture-two.spt"
 expect "file names" "$work/capture-one.spt $work/capture-two.spt" "$sercap" -f "$work/capture-"
 
+# Long options, and their values after a space or after "=" (which bash
+# makes a word of its own).
+expect "long option prefix" "--fail-on" "$sercap" --fa
+expect "timestamps formats" "iso elapsed" "$sercap" --timestamps = ""
+expect "file names after --raw=" "$work/capture-one.spt $work/capture-two.spt" \
+  "$sercap" --raw = "$work/capture-"
+expect "file names after --summary" "$work/capture-two.spt" "$sercap" --summary "$work/capture-t"
+expect "free value of --fail-on" "" "$sercap" --fail-on ""
+
 # A sercap that cannot be run still completes options, silently.
 expect "no port list without a program" "-pe -po -progress" "$work/missing/sercap" -p
 expect "nothing from a missing program" "" "$work/missing/sercap" COM

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "control/capture_state.h"
+#include "capture/worker_state.h"
 
 namespace {
 

@@ -1,8 +1,7 @@
-// SerialLine on POSIX. A tty has no event character, so the line keeps its own
-// input queue and notices line feeds itself as bytes are taken in from the
-// device. The fd stays non-blocking; the only blocking calls are the poll()s
-// in waitForLineEvent(), which also watches a pipe that requestStop() and
-// write() poke, and in awaitSent().
+// DeviceLine on Linux (termios2 for exact rates). A tty has no event character, so the line keeps
+// its own input queue and notices line feeds itself as bytes are taken in from the device. The fd
+// stays non-blocking; the only blocking calls are the poll()s in awaitLine(), which also watches a
+// pipe that stopWaiting() and transmit() poke, and in awaitSent().
 //
 // Sharing: the queue and its flags belong to the worker thread (wait, count,
 // read). Text to send is queued under a mutex by the supervisor and sent by
@@ -23,11 +22,11 @@
 #include <mutex>
 #include <string>
 
+#include "serial/device_line.h"
 #include "serial/input_queue.h"
 #include "serial/line_termios2.h"
 #include "serial/output_drain.h"
 #include "serial/port_checks.h"
-#include "serial/serial_line.h"
 
 namespace {
 
@@ -52,14 +51,14 @@ int modemLines(int fd, unsigned long request, int lines) {
 
 }  // namespace
 
-struct SerialLine::Impl {
+struct DeviceLine::Impl {
   // The line's settings as open() found them; close() puts them back.
   serial_detail::SavedLine found{};
 
   // Set by open() and close() alone; both threads only use them.
   int fd = -1;
   int wakeRead = -1;   // watched by the worker's poll()
-  int wakeWrite = -1;  // written by requestStop()
+  int wakeWrite = -1;  // written by stopWaiting() and transmit()
 
   // Raised by the supervisor, read by the worker.
   std::atomic<bool> stopRequested{false};
@@ -169,14 +168,14 @@ struct SerialLine::Impl {
   }
 };
 
-SerialLine::SerialLine() : impl_(new Impl) {}
+DeviceLine::DeviceLine() : impl_(new Impl) {}
 
-SerialLine::~SerialLine() {
+DeviceLine::~DeviceLine() {
   close();
   delete impl_;
 }
 
-int SerialLine::open(const std::string& devicePath) {
+int DeviceLine::open(const std::string& devicePath) {
   close();
   Impl& m = *impl_;
   int err = serial_detail::checkBeforeOpen(devicePath);
@@ -214,20 +213,20 @@ int SerialLine::open(const std::string& devicePath) {
   return 0;
 }
 
-bool SerialLine::isOpen() const {
+bool DeviceLine::isOpen() const {
   return impl_->fd >= 0;
 }
 
-int SerialLine::purge() {
+int DeviceLine::empty() {
   Impl& m = *impl_;
   if (m.fd < 0) return EBADF;
   m.queue.clear();
   return tcflush(m.fd, TCIOFLUSH) == 0 ? 0 : errno;
 }
 
-int SerialLine::applySettings(const LineSettings& settings) {
+LineFault DeviceLine::configure(const LineSettings& settings) {
   Impl& m = *impl_;
-  if (m.fd < 0) return EBADF;
+  if (m.fd < 0) return {LineStep::kSettings, EBADF};
   serial_detail::RawLineMode mode;
   mode.rate = settings.baudRate;
   mode.parityCode = settings.parityCode;
@@ -237,7 +236,7 @@ int SerialLine::applySettings(const LineSettings& settings) {
   // Some drivers answer a rate they cannot make with success and keep their
   // old one: only the rate read back tells.
   if (err == 0) err = serial_detail::confirmLineRate(m.fd, mode.rate);
-  if (err != 0) return err;
+  if (err != 0) return {LineStep::kSettings, err};
 
   if (settings.flowControl == 0) {
     err = modemLines(m.fd, TIOCMBIC, TIOCM_DTR | TIOCM_RTS);
@@ -246,31 +245,15 @@ int SerialLine::applySettings(const LineSettings& settings) {
   } else {
     err = modemLines(m.fd, TIOCMBIS, TIOCM_DTR | TIOCM_RTS);
   }
-  return noModemLines(err) ? 0 : err;
+  // A tty has no read time-outs, event mask or I/O requests to set up.
+  if (err == 0 || noModemLines(err)) return {};
+  return {LineStep::kSettings, err};
 }
 
-// A tty has no read time-outs to set (reads never wait), no event mask and
-// no I/O requests: these steps of the opening have nothing to do here.
-int SerialLine::setReadTimeouts() {
-  return 0;
-}
-
-int SerialLine::armLineEvent() {
-  return 0;
-}
-
-int SerialLine::createWriteRequest() {
-  return 0;
-}
-
-int SerialLine::createReadRequest() {
-  return 0;
-}
-
-int SerialLine::waitForLineEvent() {
+int DeviceLine::awaitLine() {
   Impl& m = *impl_;
   for (;;) {
-    if (m.stopRequested.load(std::memory_order_acquire)) return kStopped;
+    if (m.stopRequested.load(std::memory_order_acquire)) return kWaitStopped;
     if (m.fd < 0) return EBADF;
     if (m.queue.takeLineEvent()) return 0;
     // Only now, so that lines taken in before the failure are delivered first.
@@ -282,8 +265,8 @@ int SerialLine::waitForLineEvent() {
       if (errno == EINTR) continue;
       return errno;
     }
-    if (m.stopRequested.load(std::memory_order_acquire)) return kStopped;
-    // Otherwise a poke from write(): look again at what there is to send.
+    if (m.stopRequested.load(std::memory_order_acquire)) return kWaitStopped;
+    // Otherwise a poke from transmit(): look again at what there is to send.
     if (p[1].revents != 0) m.drainWakePipe();
     if (p[0].revents & POLLOUT) m.sendSome();
     if (p[0].revents & ~POLLOUT) {
@@ -294,29 +277,29 @@ int SerialLine::waitForLineEvent() {
   }
 }
 
-int SerialLine::queueCount(size_t* count) {
+int DeviceLine::collect(size_t* queued) {
   Impl& m = *impl_;
   if (m.fd < 0) {
-    *count = m.queue.size();
+    *queued = m.queue.size();
     return EBADF;
   }
   // A failure seen here waits for the next wait, behind any pending line.
   int end;
   size_t taken = m.takeIn(&end);
   m.noteTakeIn(taken, end, 0);
-  *count = m.queue.size();
+  *queued = m.queue.size();
   return 0;
 }
 
-size_t SerialLine::read(uint8_t* buffer, size_t max) {
+size_t DeviceLine::take(uint8_t* buffer, size_t max) {
   return impl_->queue.take(buffer, max);
 }
 
-int SerialLine::status() const {
+int DeviceLine::check() const {
   return impl_->fd >= 0 ? 0 : EBADF;
 }
 
-void SerialLine::write(const char* text, size_t length) {
+void DeviceLine::transmit(const char* text, size_t length) {
   Impl& m = *impl_;
   if (m.fd < 0 || length == 0) return;
   {
@@ -328,11 +311,11 @@ void SerialLine::write(const char* text, size_t length) {
   if (m.sendSome() != 0) m.poke();
 }
 
-size_t SerialLine::unsent() const {
+size_t DeviceLine::unsent() const {
   return impl_->outLeft.load();
 }
 
-size_t SerialLine::awaitSent(std::chrono::milliseconds limit) {
+size_t DeviceLine::awaitSent(std::chrono::milliseconds limit) {
   Impl& m = *impl_;
   if (m.fd < 0 || m.outLeft.load() == 0) return m.outLeft.load();
   struct pollfd p = {m.fd, POLLOUT, 0};
@@ -346,7 +329,7 @@ size_t SerialLine::awaitSent(std::chrono::milliseconds limit) {
   return m.outLeft.load();
 }
 
-int SerialLine::applySignal(int code) {
+int DeviceLine::applySignal(int code) {
   const int fd = impl_->fd;
   if (fd < 0) return EBADF;
   int r;
@@ -379,13 +362,13 @@ int SerialLine::applySignal(int code) {
   return r == 0 ? 0 : errno;
 }
 
-void SerialLine::requestStop() {
+void DeviceLine::stopWaiting() {
   Impl& m = *impl_;
   m.stopRequested.store(true, std::memory_order_release);
   if (m.wakeWrite >= 0) m.poke();
 }
 
-void SerialLine::close() {
+void DeviceLine::close() {
   Impl& m = *impl_;
   if (m.fd >= 0) {
     // Put the line back as it was found, as terminal programs do, so that a

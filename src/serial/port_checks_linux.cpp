@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "serial/port_presence.h"
+#include "serial/port_presence_linux.h"
 #include "serial/uucp_lock.h"
 
 namespace serial_detail {

@@ -1,4 +1,4 @@
-// SerialLine on Windows. The port is always opened for asynchronous I/O, so
+// DeviceLine on Windows. The port is always opened for asynchronous I/O, so
 // that a pending read can be cancelled when the run ends.
 //
 // Reading works as on POSIX: the line keeps its own input queue and notices
@@ -8,12 +8,12 @@
 // event. This depends neither on the driver's event-character wait nor on
 // how it treats read time-outs, both of which drivers (and Wine) differ in.
 //
-// Transmissions: every write() is one overlapped WriteFile of its own text,
+// Transmissions: every transmit() is one overlapped WriteFile of its own text,
 // kept alive until it completes; the driver sends them in order and whole.
 //
 // Sharing: the queue and the read request belong to the worker thread (wait,
-// count, read, status). The transmissions belong to the supervisor (write,
-// unsent, awaitSent) and are kept under a mutex. requestStop() only sets the
+// collect, take, check). The transmissions belong to the supervisor
+// (transmit, unsent, awaitSent) and are kept under a mutex. stopWaiting() only sets the
 // stop event and cancels the read. The handle and events change only in
 // open() and close(), when no worker runs.
 #include <windows.h>
@@ -26,13 +26,15 @@
 #include <string>
 #include <vector>
 
+#include "serial/device_line.h"
 #include "serial/input_queue.h"
 #include "serial/line_dcb_win32.h"
-#include "serial/serial_line.h"
 
 namespace {
 
-// Asked of the driver: what the description of the port's queues gives.
+// Asked of the driver: room for a second of input at 115,200 bit/s and more
+// than any start text. A driver that keeps its own sizes is fine: the line's
+// own queue holds what the worker has not read yet.
 constexpr DWORD kDriverInputQueue = 15360;
 constexpr DWORD kDriverOutputQueue = 1024;
 // One read takes at most this much from the driver.
@@ -85,7 +87,7 @@ bool awaitRequest(HANDLE h, OVERLAPPED* overlapped, DWORD millis) {
 
 }  // namespace
 
-struct SerialLine::Impl {
+struct DeviceLine::Impl {
   // Set by open() and close() alone.
   HANDLE h = INVALID_HANDLE_VALUE;
   HANDLE stopEvent = nullptr;
@@ -196,16 +198,23 @@ struct SerialLine::Impl {
     }
     outLeft.store(left);
   }
+
+  // The steps of configure() beyond the line settings, in this order.
+  // Each returns 0 or an error number.
+  int setReadTimeouts();
+  int armLineEvent();
+  int createWriteRequest();
+  int createReadRequest();
 };
 
-SerialLine::SerialLine() : impl_(new Impl) {}
+DeviceLine::DeviceLine() : impl_(new Impl) {}
 
-SerialLine::~SerialLine() {
+DeviceLine::~DeviceLine() {
   close();
   delete impl_;
 }
 
-int SerialLine::open(const std::string& devicePath) {
+int DeviceLine::open(const std::string& devicePath) {
   close();
   Impl& m = *impl_;
   HANDLE h = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -229,11 +238,11 @@ int SerialLine::open(const std::string& devicePath) {
   return 0;
 }
 
-bool SerialLine::isOpen() const {
+bool DeviceLine::isOpen() const {
   return impl_->isOpen();
 }
 
-int SerialLine::purge() {
+int DeviceLine::empty() {
   Impl& m = *impl_;
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
   m.queue.clear();
@@ -241,18 +250,10 @@ int SerialLine::purge() {
   return PurgeComm(m.h, all) ? 0 : errorNumber(lastError());
 }
 
-int SerialLine::applySettings(const LineSettings& settings) {
-  Impl& m = *impl_;
-  if (!m.isOpen()) return ERROR_INVALID_HANDLE;
-  DCB dcb = lineControlBlock(settings);
-  return SetCommState(m.h, &dcb) ? 0 : errorNumber(lastError());
-}
-
-int SerialLine::setReadTimeouts() {
-  Impl& m = *impl_;
-  if (!m.isOpen()) return ERROR_INVALID_HANDLE;
+int DeviceLine::Impl::setReadTimeouts() {
+  if (!isOpen()) return ERROR_INVALID_HANDLE;
   COMMTIMEOUTS timeouts;
-  if (!GetCommTimeouts(m.h, &timeouts)) return errorNumber(lastError());
+  if (!GetCommTimeouts(h, &timeouts)) return errorNumber(lastError());
   // A read waits for its first byte as long as it takes and completes when a
   // pause follows the bytes; reads ask only for bytes that are there or for
   // a single one, so they complete at once in any case. Writes never time
@@ -262,39 +263,50 @@ int SerialLine::setReadTimeouts() {
   timeouts.ReadTotalTimeoutConstant = 0;
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = 0;
-  return SetCommTimeouts(m.h, &timeouts) ? 0 : errorNumber(lastError());
+  return SetCommTimeouts(h, &timeouts) ? 0 : errorNumber(lastError());
 }
 
-int SerialLine::armLineEvent() {
-  Impl& m = *impl_;
-  if (!m.isOpen()) return ERROR_INVALID_HANDLE;
+int DeviceLine::Impl::armLineEvent() {
+  if (!isOpen()) return ERROR_INVALID_HANDLE;
   // The line feed as the event character, as the settings say; the wake-up
   // itself comes from the line's own queue.
-  return SetCommMask(m.h, EV_RXFLAG) ? 0 : errorNumber(lastError());
+  return SetCommMask(h, EV_RXFLAG) ? 0 : errorNumber(lastError());
 }
 
-int SerialLine::createWriteRequest() {
-  Impl& m = *impl_;
+int DeviceLine::Impl::createWriteRequest() {
   HANDLE event = newEvent();
   if (event == nullptr) return errorNumber(lastError());
-  std::lock_guard<std::mutex> lock(m.outMutex);
-  m.spareEvents.push_back(event);
+  std::lock_guard<std::mutex> lock(outMutex);
+  spareEvents.push_back(event);
   return 0;
 }
 
-int SerialLine::createReadRequest() {
-  Impl& m = *impl_;
-  if (m.readRequest == nullptr) return ERROR_INVALID_HANDLE;
+int DeviceLine::Impl::createReadRequest() {
+  if (readRequest == nullptr) return ERROR_INVALID_HANDLE;
   HANDLE event = newEvent();
   if (event == nullptr) return errorNumber(lastError());
-  m.readRequest->overlapped.hEvent = event;
+  readRequest->overlapped.hEvent = event;
   return 0;
 }
 
-int SerialLine::waitForLineEvent() {
+LineFault DeviceLine::configure(const LineSettings& settings) {
+  Impl& m = *impl_;
+  if (!m.isOpen()) return {LineStep::kSettings, ERROR_INVALID_HANDLE};
+  DCB dcb = lineControlBlock(settings);
+  if (!SetCommState(m.h, &dcb)) return {LineStep::kSettings, errorNumber(lastError())};
+  // The requests are made with and without -nov: the line always reads and
+  // writes asynchronously, -nov only decides whether transmissions wait.
+  if (int err = m.setReadTimeouts()) return {LineStep::kTimeouts, err};
+  if (int err = m.armLineEvent()) return {LineStep::kEventMask, err};
+  if (int err = m.createWriteRequest()) return {LineStep::kWriteRequest, err};
+  if (int err = m.createReadRequest()) return {LineStep::kReadRequest, err};
+  return {};
+}
+
+int DeviceLine::awaitLine() {
   Impl& m = *impl_;
   for (;;) {
-    if (m.stopRequested.load(std::memory_order_acquire)) return kStopped;
+    if (m.stopRequested.load(std::memory_order_acquire)) return kWaitStopped;
     if (!m.isOpen() || m.readRequest->overlapped.hEvent == nullptr) return ERROR_INVALID_HANDLE;
     if (m.queue.takeLineEvent()) return 0;
     // Only now, so that lines taken in before the failure are delivered first.
@@ -315,23 +327,23 @@ int SerialLine::waitForLineEvent() {
   }
 }
 
-int SerialLine::queueCount(size_t* count) {
+int DeviceLine::collect(size_t* queued) {
   Impl& m = *impl_;
   if (!m.isOpen()) {
-    *count = m.queue.size();
+    *queued = m.queue.size();
     return ERROR_INVALID_HANDLE;
   }
   // A failure seen here waits for the next wait, behind any pending line.
   m.takeIn();
-  *count = m.queue.size();
+  *queued = m.queue.size();
   return 0;
 }
 
-size_t SerialLine::read(uint8_t* buffer, size_t max) {
+size_t DeviceLine::take(uint8_t* buffer, size_t max) {
   return impl_->queue.take(buffer, max);
 }
 
-int SerialLine::status() const {
+int DeviceLine::check() const {
   const Impl& m = *impl_;
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
   DWORD errors = 0;
@@ -339,7 +351,7 @@ int SerialLine::status() const {
   return ClearCommError(m.h, &errors, &comStat) ? 0 : errorNumber(lastError());
 }
 
-void SerialLine::write(const char* text, size_t length) {
+void DeviceLine::transmit(const char* text, size_t length) {
   Impl& m = *impl_;
   if (!m.isOpen() || length == 0) return;
   std::lock_guard<std::mutex> lock(m.outMutex);
@@ -365,14 +377,14 @@ void SerialLine::write(const char* text, size_t length) {
   m.reapTransmissions();
 }
 
-size_t SerialLine::unsent() const {
+size_t DeviceLine::unsent() const {
   Impl& m = *impl_;
   std::lock_guard<std::mutex> lock(m.outMutex);
   m.reapTransmissions();
   return m.outLeft.load();
 }
 
-size_t SerialLine::awaitSent(std::chrono::milliseconds limit) {
+size_t DeviceLine::awaitSent(std::chrono::milliseconds limit) {
   Impl& m = *impl_;
   HANDLE oldest = nullptr;
   {
@@ -392,20 +404,20 @@ size_t SerialLine::awaitSent(std::chrono::milliseconds limit) {
   return m.outLeft.load();
 }
 
-int SerialLine::applySignal(int code) {
+int DeviceLine::applySignal(int code) {
   Impl& m = *impl_;
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
   return EscapeCommFunction(m.h, static_cast<DWORD>(code)) ? 0 : errorNumber(lastError());
 }
 
-void SerialLine::requestStop() {
+void DeviceLine::stopWaiting() {
   Impl& m = *impl_;
   m.stopRequested.store(true, std::memory_order_release);
   if (m.stopEvent != nullptr) SetEvent(m.stopEvent);
   if (m.isOpen()) CancelIoEx(m.h, &m.readRequest->overlapped);
 }
 
-void SerialLine::close() {
+void DeviceLine::close() {
   Impl& m = *impl_;
   if (m.isOpen()) {
     CancelIoEx(m.h, nullptr);

@@ -1,0 +1,170 @@
+// The long options: both value forms, what each sets, and every way a long
+// option ends in the usage text instead.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "control/command_line.h"
+#include "control/help.h"
+#include "testing/console_capture.h"
+
+namespace {
+
+struct Parsed {
+  ParseOutcome outcome;
+  CaptureSettings settings;
+  std::string output;
+};
+
+// Keeps the argument strings alive, since settings borrow them.
+class CommandLine {
+ public:
+  Parsed parse(std::vector<std::string> args) {
+    args_ = std::move(args);
+    args_.insert(args_.begin(), "sercap");
+    argv_.clear();
+    for (std::string& arg : args_) argv_.push_back(arg.data());
+    Parsed parsed;
+    ConsoleCapture console;
+    parsed.outcome = parseCommandLine(static_cast<int>(argv_.size()), argv_.data(), parsed.settings,
+                                      console.stream())
+                         .outcome;
+    parsed.output = console.text();
+    return parsed;
+  }
+
+ private:
+  std::vector<std::string> args_;
+  std::vector<char*> argv_;
+};
+
+TEST(LongOptions, ValueWithEqualsOrAsTheNextArgument) {
+  CommandLine line;
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--summary", "s.json", "--raw", "r.bin", "--max-time", "90", "--fail-on", "PANIC"},
+           {"--summary=s.json", "--raw=r.bin", "--max-time=90", "--fail-on=PANIC"}}) {
+    Parsed p = line.parse(args);
+    ASSERT_EQ(p.outcome, ParseOutcome::kRun) << args[0];
+    EXPECT_STREQ(p.settings.summaryPath, "s.json");
+    EXPECT_STREQ(p.settings.rawPath, "r.bin");
+    EXPECT_EQ(p.settings.maxTimeSeconds, 90);
+    ASSERT_EQ(p.settings.failTexts.size(), 1u);
+    EXPECT_STREQ(p.settings.failTexts[0], "PANIC");
+  }
+}
+
+TEST(LongOptions, EachSetsOnlyItsOwnField) {
+  CommandLine line;
+  Parsed none = line.parse({"COM2", "-d", "-t", "5"});
+  EXPECT_EQ(none.settings.summaryPath, nullptr);
+  EXPECT_EQ(none.settings.rawPath, nullptr);
+  EXPECT_TRUE(none.settings.failTexts.empty());
+  EXPECT_FALSE(none.settings.expectEnd);
+  EXPECT_LT(none.settings.maxTimeSeconds, 0);
+  EXPECT_EQ(none.settings.timestamps, TimestampMode::kOff);
+
+  // Long options leave the described settings and the debug line alone.
+  Parsed all = line.parse({"COM2", "--expect-end", "-d", "--timestamps", "-t", "5", "--fail-on",
+                           "a", "--fail-on=b c", "--fail-on", "a"});
+  ASSERT_EQ(all.outcome, ParseOutcome::kRun);
+  EXPECT_EQ(all.output, none.output);
+  EXPECT_STREQ(all.settings.portName, "COM2");
+  EXPECT_EQ(all.settings.timeoutSeconds, 5);
+  EXPECT_TRUE(all.settings.expectEnd);
+  EXPECT_EQ(all.settings.timestamps, TimestampMode::kIso);
+  ASSERT_EQ(all.settings.failTexts.size(), 3u);
+  EXPECT_STREQ(all.settings.failTexts[1], "b c");
+}
+
+TEST(LongOptions, TimestampsTakeTheirValueOnlyAfterEquals) {
+  CommandLine line;
+  EXPECT_EQ(line.parse({"--timestamps"}).settings.timestamps, TimestampMode::kIso);
+  EXPECT_EQ(line.parse({"--timestamps=iso"}).settings.timestamps, TimestampMode::kIso);
+  EXPECT_EQ(line.parse({"--timestamps=elapsed"}).settings.timestamps, TimestampMode::kElapsed);
+  // The word after it is an argument of its own: here a stray one.
+  EXPECT_EQ(line.parse({"--timestamps", "elapsed"}).outcome, ParseOutcome::kUsage);
+}
+
+TEST(LongOptions, ValueIsTakenWhateverItLooksLike) {
+  CommandLine line;
+  Parsed p =
+      line.parse({"--summary", "-d", "--raw", "--help", "--fail-on", "COM9", "--max-time", "-1"});
+  ASSERT_EQ(p.outcome, ParseOutcome::kRun);
+  EXPECT_STREQ(p.settings.summaryPath, "-d");
+  EXPECT_EQ(p.settings.logLevel, 0);
+  EXPECT_STREQ(p.settings.rawPath, "--help");
+  EXPECT_STREQ(p.settings.failTexts[0], "COM9");
+  EXPECT_STREQ(p.settings.portName, "COM1");
+  EXPECT_EQ(p.settings.maxTimeSeconds, -1);
+  // After '=', the rest of the argument is the value, '=' included.
+  EXPECT_STREQ(line.parse({"--fail-on=a=b"}).settings.failTexts[0], "a=b");
+}
+
+TEST(LongOptions, UsageOutcomes) {
+  const std::vector<std::string> cases[] = {
+      {"--bogus"},
+      {"--"},
+      {"--=x"},
+      {"-summary", "x"},  // long options take two dashes
+      {"--Summary", "x"},
+      {"--summary"},  // a value option standing last
+      {"COM3", "--fail-on"},
+      {"--max-time"},
+      {"--max-time", "1m"},  // refused rather than read as 1
+      {"--max-time="},
+      {"--max-time", "ten"},
+      {"--fail-on="},  // would match every line
+      {"--timestamps=utc"},
+      {"--timestamps="},
+      {"--expect-end=yes"},
+      {"--help=all"},
+      {"-x", "--help"},  // the first stop wins, left to right
+  };
+  CommandLine line;
+  for (const auto& args : cases) {
+    Parsed p = line.parse(args);
+    EXPECT_EQ(p.outcome, ParseOutcome::kUsage) << args.front() << " " << args.back();
+    EXPECT_EQ(p.output, "") << args.front();
+  }
+  // Settings parsed before stand, for the usage text's "default is" line.
+  EXPECT_EQ(line.parse({"-r", "300", "--nope", "-r", "5"}).settings.baudRate, 300);
+}
+
+TEST(LongOptions, HelpAndVersionStopTheParse) {
+  CommandLine line;
+  EXPECT_EQ(line.parse({"--help"}).outcome, ParseOutcome::kHelp);
+  EXPECT_EQ(line.parse({"COM3", "-d", "--help", "-x"}).outcome, ParseOutcome::kHelp);
+  EXPECT_EQ(line.parse({"--version", "--bogus"}).outcome, ParseOutcome::kVersion);
+  // Neither prints the debug options line.
+  EXPECT_EQ(line.parse({"-d", "--version"}).output, "");
+}
+
+TEST(LongOptions, HelpNamesEveryOptionOnALineOfItsOwn) {
+  ConsoleCapture console;
+  printHelp(console.stream(), "./sercap");
+  const std::string help = console.text();
+  EXPECT_EQ(help.rfind("usage: ./sercap [port] [options]\n", 0), 0u) << help;
+  std::vector<std::string> lines;
+  std::istringstream in(help);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  for (const OptionWord& option : kOptionWords) {
+    // The word, then its value or its help: "-d" must not count "-d2".
+    const std::string lead = std::string("  ") + option.word;
+    int found = 0;
+    for (const std::string& l : lines) {
+      found += l.rfind(lead, 0) == 0 && (l[lead.size()] == ' ' || l[lead.size()] == '[');
+    }
+    EXPECT_EQ(found, 1) << option.word;
+  }
+  for (const std::string& l : lines) EXPECT_LE(l.size(), 100u) << l;
+}
+
+TEST(LongOptions, VersionIsTheBannersFirstLine) {
+  ConsoleCapture console;
+  printVersion(console.stream(), "/usr/bin/sercap");
+  EXPECT_EQ(console.text(), std::string("/usr/bin/sercap version ") + SERCAP_VERSION + "\n");
+}
+
+}  // namespace

@@ -1,0 +1,33 @@
+// The steps of using a line that can fail, each with the run's result code
+// and the console message it prints: one table for the port opening and the
+// capture worker. The message names are the Windows calls that first did
+// these steps; they are the texts users and scripts know, on every platform.
+#pragma once
+
+enum class LineStep {
+  kNone,          // nothing failed
+  kOpen,          // the port could not be opened
+  kEmpty,         // its queues could not be emptied
+  kSettings,      // the line settings were refused
+  kTimeouts,      // the read time-outs could not be read or set
+  kEventMask,     // the line-feed event could not be armed
+  kWriteRequest,  // the write request could not be made
+  kReadRequest,   // the read request could not be made
+  kWait,          // waiting for a line failed during the run
+  kCount,         // asking how much is queued failed during the run
+  kCheck,         // the line's error state turned bad during the run
+};
+
+// A step that failed and its error number.
+struct LineFault {
+  LineStep step = LineStep::kNone;
+  int error = 0;
+};
+
+struct LineStepReport {
+  int result;           // the run's result when this step fails
+  const char* message;  // printf format with the error number; nullptr: silent
+};
+
+// The open step's message also names the port: "%s" before the number.
+const LineStepReport& reportFor(LineStep step);
