@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "serial/capture_file_check.h"
+
 namespace {
 
 int report(const LineFault& fault, const std::string& shown, std::FILE* console) {
@@ -27,6 +29,9 @@ int openPort(const PortRequest& request, const PortEnvironment& env, SerialLine&
 
   std::string device;
   int err = resolvePort(request.portName, env, &device);
+  if (err == 0 && request.captureFile != nullptr) {
+    err = checkNotCaptureFile(device, request.captureFile);
+  }
   if (err == 0) err = line.open(device);
   if (err != 0) return report({LineStep::kOpen, err}, shown, console);
 
