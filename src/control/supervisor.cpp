@@ -123,6 +123,16 @@ void startWorker(CaptureState& state, CaptureWorker& worker, std::thread& thread
   state.result.store(kResultWorkerNotStarted);
 }
 
+// After an end that was asked for, output still waiting must not hold the
+// process for long; after one the device or the line brought, it may go out.
+void closePort(SerialLine& port, bool endAsked) {
+  if (endAsked) {
+    port.closeSoon();
+  } else {
+    port.close();
+  }
+}
+
 void stopWorker(CaptureState& state, SerialLine& port, std::thread& worker) {
   if (!worker.joinable()) return;
   state.stopRequested.store(true);
@@ -165,12 +175,14 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
 
   supervise(settings, state, port, interruption);
   int result = state.result.load();
+  // An interruption or the time-out: the worker was still at work.
+  const bool endAsked = interruption.exitStatus() != 0 || state.workerRunning.load();
 
   // A capture file that takes nothing must not hold the worker, nor the close.
   file.giveUpWhenStalled();
   stopWorker(state, port, workerThread);
   file.close();
-  port.close();
+  closePort(port, endAsked);
   std::fputs("\n", console);
 
   if (interruption.exitStatus() != 0) return interruption.exitStatus();

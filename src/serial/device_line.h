@@ -37,6 +37,7 @@ class DeviceLine final : public SerialLine {
   // On Linux also puts back the tty settings found at open(), once waiting
   // output has gone.
   void close() override;
+  void closeSoon() override;
 
  private:
   struct Impl;

@@ -54,6 +54,8 @@ int modemLines(int fd, unsigned long request, int lines) {
 struct DeviceLine::Impl {
   // The line's settings as open() found them; close() puts them back.
   serial_detail::SavedLine found{};
+  // How long close() lets waiting output go out in all; closeSoon() shortens it.
+  std::chrono::milliseconds drainLimit = serial_detail::kDrainLimit;
 
   // Set by open() and close() alone; both threads only use them.
   int fd = -1;
@@ -368,8 +370,15 @@ void DeviceLine::stopWaiting() {
   if (m.wakeWrite >= 0) m.poke();
 }
 
+void DeviceLine::closeSoon() {
+  impl_->drainLimit = serial_detail::kHurriedDrainLimit;
+  close();
+}
+
 void DeviceLine::close() {
   Impl& m = *impl_;
+  const auto drainLimit = m.drainLimit;
+  m.drainLimit = serial_detail::kDrainLimit;
   if (m.fd >= 0) {
     // Put the line back as it was found, as terminal programs do, so that a
     // port chosen by mistake is not left raw. What is still queued for output
@@ -377,7 +386,7 @@ void DeviceLine::close() {
     // by SETXOFF is resumed first: it would hold the drain, and the next
     // program to write to the line would find it suspended.
     (void)tcflow(m.fd, TCOON);
-    serial_detail::drainOutput(m.fd);
+    serial_detail::drainOutput(m.fd, serial_detail::kDrainStall, drainLimit);
     (void)serial_detail::restoreLine(m.fd, m.found);
     // Leave the tty openable for the next program; the lock goes with the fd.
     (void)ioctl(m.fd, TIOCNXCL);

@@ -453,3 +453,8 @@ void DeviceLine::close() {
   m.queue.clear();
   m.lineError = 0;
 }
+
+// Closing cancels whatever is in flight at once: nothing to hurry.
+void DeviceLine::closeSoon() {
+  close();
+}

@@ -66,4 +66,8 @@ class SerialLine {
 
   // Lets the port go; the kind of port says what it leaves behind.
   virtual void close() = 0;
+  // As close(), at an end the user or the silence asked for (an interruption,
+  // the time-out): output still waiting gets about a second in all, not as
+  // long as it keeps moving.
+  virtual void closeSoon() { close(); }
 };
