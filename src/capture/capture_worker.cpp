@@ -63,8 +63,9 @@ int CaptureWorker::captureLoop() {
     state_.totalByteRead += static_cast<int64_t>(count);
     if (filter_.filter(readBuffer_.get(), count) == FilterVerdict::kEnd) return 0;
     // Before waiting again: the file shows what came at once, and a process
-    // killed meanwhile loses none of it.
-    state_.file->writeOut();
+    // killed meanwhile loses none of it. While lines keep coming the worker
+    // does not wait, and the file is written a buffer at a time.
+    if (!port.lineWaiting()) state_.file->writeOut();
     if (port.check() != 0) return reportFor(LineStep::kCheck).result;
   }
 }

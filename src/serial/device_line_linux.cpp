@@ -297,6 +297,10 @@ size_t DeviceLine::take(uint8_t* buffer, size_t max) {
   return impl_->queue.take(buffer, max);
 }
 
+bool DeviceLine::lineWaiting() const {
+  return impl_->queue.lineEventPending();
+}
+
 int DeviceLine::check() const {
   return impl_->fd >= 0 ? 0 : EBADF;
 }

@@ -458,3 +458,8 @@ void DeviceLine::close() {
 void DeviceLine::closeSoon() {
   close();
 }
+
+// The worker hands its file over after every read here.
+bool DeviceLine::lineWaiting() const {
+  return false;
+}
