@@ -5,10 +5,8 @@
 #   bench/end_latency.sh [--runs N]     the build is build/ (or $SERCAP_BUILD_DIR)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
 build=${SERCAP_BUILD_DIR:-build}
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S . -B "$build" -G Ninja >/dev/null
-fi
-cmake --build "$build" --target sercap >/dev/null
+ensure_build "$build" -- sercap
 exec python3 bench/end_latency.py "$build/sercap" "$@"

@@ -12,15 +12,13 @@
 #                                       (or $SERCAP_BUILD_DIR)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 export LC_ALL=C
 
 build=${SERCAP_BUILD_DIR:-build}
 mib=${1:-256}
 size=$((mib << 20))
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S . -B "$build" -G Ninja >/dev/null
-fi
-cmake --build "$build" --target sercap-filter-file >/dev/null
+ensure_build "$build" -- sercap-filter-file
 driver=$build/bench/sercap-filter-file
 
 work=$(mktemp -d)

@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "program_run.h"
@@ -106,6 +107,19 @@ class SercapTest : public ::testing::Test {
   const TempDir& work() const { return work_; }
   const TempDir& config() const { return config_; }
   std::string workFile(const std::string& name) const { return readWholeFile(work_.file(name)); }
+  // What the work folder's file `name` holds once it holds anything, or ""
+  // when it stays empty for `timeout`: a Ctrl-Y or the first write has
+  // reached it while the run goes on.
+  std::string awaitWorkFile(const std::string& name,
+                            std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    std::string text = workFile(name);
+    while (text.empty() && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      text = workFile(name);
+    }
+    return text;
+  }
 
  private:
   TempDir work_;

@@ -1,4 +1,6 @@
 // The start text that sercap transmits to the device once a second.
+#include <thread>
+
 #include "sercap_test.h"
 
 namespace {
@@ -97,5 +99,35 @@ TEST_P(StalledTransmissionTest, DeviceThatTakesNothingDoesNotHoldUpTheRun) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, StalledTransmissionTest,
                          ::testing::Values("Overlapped", "WithoutOverlap"));
+
+using TransmissionBacklogTest = SercapTest;
+
+TEST_F(TransmissionBacklogTest, TransmissionIsSkippedNotQueuedWhileAMebibyteWaits) {
+  SKIP_UNDER_WINE(
+      "a Windows command line holds at most 32,767 characters: 1 MiB of "
+      "transmissions would take over half a minute");
+  // Twelve transmissions of 128,000 bytes, one a second, while the device
+  // takes nothing: once 1 MiB of them waits, the rest are skipped. The ninth
+  // is the first that takes the backlog past 1 MiB (the pseudo-terminal
+  // itself holds far less than one transmission), so 9 arrive, or 10 with
+  // a larger terminal buffer; queued ones would make 12.
+  constexpr size_t kMebibyte = size_t{1} << 20;
+  const std::string text = "<" + std::string(127998, 'T') + ">";
+  PtyDevice device;
+  auto run = start({port(device), "-tx", text, "-ntx", "12", "-t", "60", "-f", "out.spt"});
+  std::this_thread::sleep_for(seconds(16));
+  const std::string received = device.receiveUntilQuiet(std::chrono::milliseconds(2000));
+  ASSERT_TRUE(device.send("\x1a\n"));
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "\n");
+  const size_t copies = received.size() / text.size();
+  std::string whole;
+  for (size_t i = 0; i < copies; ++i) whole += text;
+  EXPECT_TRUE(received == whole) << "a transmission was cut: " << received.size() << " bytes";
+  EXPECT_GE(copies, kMebibyte / text.size() + 1) << "transmissions under 1 MiB were skipped";
+  EXPECT_LE(copies, kMebibyte / text.size() + 2) << "transmissions were queued beyond 1 MiB";
+}
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "control/usage.h"
 #include "testing/console_capture.h"
 
 namespace {
@@ -70,32 +71,20 @@ TEST(CommandLine, NoArgumentsListsPorts) {
   EXPECT_EQ(parseCommandLine(0, argv, settings, stdout).outcome, ParseOutcome::kListPorts);
 }
 
-TEST(CommandLine, PortAloneKeepsEveryDefault) {
+// The defaults as a user meets them: in the debug options line and in the
+// usage text's line of the settings, which shows what the parse left.
+TEST(CommandLine, DefaultsAsTheUserSeesThem) {
   CommandLine line;
-  Parsed p = line.parse({"COM7"});
+  Parsed p = line.parse({"COM7", "-d"});
   ASSERT_EQ(p.result.outcome, ParseOutcome::kRun);
-  const CaptureSettings& s = p.settings;
-  EXPECT_STREQ(s.portName, "COM7");
-  EXPECT_STREQ(s.outputPath, "zurout.spt");
-  EXPECT_EQ(s.baudRate, 9600);
-  EXPECT_EQ(s.parityCode, 0);
-  EXPECT_STREQ(s.parityName, "no");
-  EXPECT_EQ(s.stopBitCode, 0);
-  EXPECT_EQ(s.stopBitsShown(), 1);
-  EXPECT_EQ(s.flowControl, 1);
-  EXPECT_EQ(s.timeoutSeconds, 20);
-  EXPECT_EQ(s.logLevel, 0);
-  EXPECT_FALSE(s.progress);
-  EXPECT_FALSE(s.filterOff);
-  EXPECT_FALSE(s.showRejected);
-  EXPECT_EQ(s.beginMarker, 0);
-  EXPECT_EQ(s.endMarker, 0);
-  EXPECT_TRUE(s.useOverlapped);
-  EXPECT_STREQ(s.txString, "^");
-  EXPECT_EQ(s.txCount, 0);
-  EXPECT_EQ(s.signalList, nullptr);
-  EXPECT_TRUE(p.result.startInSegment);
-  EXPECT_EQ(p.output, "");
+  EXPECT_EQ(p.output, ">>>options: -t 20 -f zurout.spt ");
+  ConsoleCapture usage;
+  printUsage(usage.stream(), "sercap", p.settings);
+  EXPECT_NE(usage.text().find("\ndefault is COM7 -t 20 -f zurout.spt -r 9600 , no parity(0), 1 "
+                              "stopBit(0), DTR&RTS flowctrl Enabled (1)\n"),
+            std::string::npos)
+      << usage.text();
+  EXPECT_EQ(line.parse({"COM7"}).output, "");
 }
 
 TEST(CommandLine, EachOptionSetsItsField) {

@@ -108,6 +108,12 @@ def main():
     start = time.monotonic()
     try:
         kernel = guest.fetch_kernel(workdir)
+        version = guest.kernel_version(workdir)
+        if version == guest.TESTED_KERNEL:
+            print("uart stage: kernel %s, the version this stage was checked with" % version)
+        else:
+            print("uart stage: kernel %s; this stage was checked with %s" %
+                  (version or "of unknown version", guest.TESTED_KERNEL))
         sercap = guest.build_sercap(workdir, args.build and os.path.abspath(args.build))
         probe = guest.build_probe(workdir)
         initramfs = guest.pack_initramfs(workdir, sercap, probe)

@@ -1,0 +1,60 @@
+# Helpers shared by the scripts: sourced, never run. Each script sets its own
+# shell options; these functions assume `set -euo pipefail`.
+#   . "$(dirname "$0")/lib.sh"              from scripts/
+#   . "$(dirname "$0")/../scripts/lib.sh"   from elsewhere
+
+# The repository's root, whichever script sourced this file.
+sercap_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# die MESSAGE...: prints "SCRIPT: MESSAGE" on standard error and exits 1.
+die() {
+  echo "$(basename "$0"): $*" >&2
+  exit 1
+}
+
+# apt_install [APT-OPTION...] PACKAGE...: installs Debian packages, through
+# sudo unless this is root, after refreshing the package lists.
+apt_install() {
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -q
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$@"
+}
+
+# ensure_configured DIR [CMAKE-ARGUMENT...]: configures DIR with Ninja when it
+# has no cache yet, or when CMake arguments are given (so that they hold also
+# for an existing tree).
+ensure_configured() {
+  local dir=$1
+  shift
+  if [ ! -f "$dir/CMakeCache.txt" ] || [ $# -gt 0 ]; then
+    cmake -S "$sercap_root" -B "$dir" -G Ninja "$@" >/dev/null
+  fi
+}
+
+# ensure_build DIR [CMAKE-ARGUMENT...] [-- TARGET...]: ensure_configured, then
+# builds TARGETs (everything without). The build's output goes to standard
+# error, so that a script's own output stays apart.
+ensure_build() {
+  local dir=$1
+  shift
+  local args=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+    args+=("$1")
+    shift
+  done
+  if [ $# -gt 0 ]; then
+    shift
+    targets=(--target "$@")
+  fi
+  ensure_configured "$dir" "${args[@]}"
+  cmake --build "$dir" -j "$(nproc)" "${targets[@]}" >&2
+}
+
+# sercap_version: the release number from VERSION, checked to be one.
+sercap_version() {
+  local version
+  version=$(head -n 1 "$sercap_root/VERSION")
+  [[ $version =~ ^[0-9][A-Za-z0-9.+~]*$ ]] || die "VERSION holds '$version', not a version number"
+  echo "$version"
+}
