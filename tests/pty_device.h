@@ -4,16 +4,20 @@
 // transmits, receive() returns.
 //
 // The test keeps its own fd on the slave, set raw, so the line stays up (no
-// hang-up, no echo) whenever sercap is not holding it.
+// hang-up, no echo) whenever sercap is not holding it. The pair itself and its
+// device-side reads and writes are testing/pty_pair.h's.
 #pragma once
 
 #include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+class PtyPair;
 
 class PtyDevice {
  public:
@@ -25,9 +29,9 @@ class PtyDevice {
   PtyDevice(const PtyDevice&) = delete;
   PtyDevice& operator=(const PtyDevice&) = delete;
 
-  const std::string& slavePath() const { return slavePath_; }
+  const std::string& slavePath() const;
   // The test's own fd on the slave, for looking at the line's settings.
-  int slaveFd() const { return slaveFd_; }
+  int slaveFd() const;
 
   // Sends bytes as the device, waiting while sercap's side is full. False if
   // the bytes could not all be sent within `timeout`, the line failed or the
@@ -63,8 +67,6 @@ class PtyDevice {
   void hangUp();
 
  private:
-  int masterFd_ = -1;
-  int slaveFd_ = -1;
-  std::string slavePath_;
+  std::unique_ptr<PtyPair> pair_;
   std::atomic<bool> cancelled_{false};
 };

@@ -68,7 +68,9 @@ bool installStopSignals() {
 }
 
 // The pseudo-terminal pair. The slave end stays open for our whole life so
-// the line does not hang up between one opener and the next.
+// the line does not hang up between one opener and the next. The tests have
+// a helper that does the same (testing/pty_pair.h); this shipped program keeps
+// its own code rather than depend on test helpers.
 struct Pty {
   int master = -1;
   int slave = -1;

@@ -20,7 +20,8 @@ void CaptureWorker::run() {
   int result = captureLoop();
   if (result != kLoopStopped && !state_.stopRequested.load()) {
     state_.result.store(result);
-    if (settings_.logLevel >= 1) {
+    // A loss left to the supervisor does not end the run.
+    if (settings_.logLevel >= 1 && state_.lostLine.load() == 0) {
       std::fprintf(console_, "\n>>>TotalByteRead %lld TotalByteInFile %lld exitCode %d\n",
                    static_cast<long long>(state_.totalByteRead),
                    static_cast<long long>(state_.filter.totalByteInFile), result);
@@ -43,29 +44,51 @@ int CaptureWorker::captureLoop() {
   for (;;) {
     int waited = port.awaitLine();
     if (waited == SerialLine::kWaitStopped) return kLoopStopped;
-    if (waited != 0) {
-      report(LineStep::kWait, waited);
-      return reportFor(LineStep::kWait).result;
-    }
+    if (waited != 0) return lineFailed(waited);
     int counted = port.collect(&readSize);
     if (counted == 0) {
       if (settings_.logLevel == 2) std::fprintf(console_, "\n>>>%zu char in the Que,>>", readSize);
     } else {
       report(LineStep::kCount, counted);
     }
-    readSize = std::min(readSize, kMaxRead);
     if (runEnded()) return kLoopStopped;
-
-    size_t count = port.take(readBuffer_.get(), readSize);
-    state_.countdown.set(settings_.timeoutSeconds);
-    if (settings_.progress) std::fputc('.', console_);
-    if (settings_.logLevel == 2) std::fprintf(console_, "\n>>>%zu char read\n", count);
-    state_.totalByteRead += static_cast<int64_t>(count);
-    if (filter_.filter(readBuffer_.get(), count) == FilterVerdict::kEnd) return 0;
+    if (readQueued(readSize) == FilterVerdict::kEnd) return 0;
     // Before waiting again: the file shows what came at once, and a process
     // killed meanwhile loses none of it. While lines keep coming the worker
     // does not wait, and the file is written a buffer at a time.
     if (!port.lineWaiting()) state_.file->writeOut();
-    if (port.check() != 0) return reportFor(LineStep::kCheck).result;
+    int checked = port.check();
+    if (checked != 0) {
+      // A port unplugged between two reads may show it here first.
+      return settings_.survivesLoss ? lineFailed(checked) : reportFor(LineStep::kCheck).result;
+    }
   }
+}
+
+// One read: takes up to readSize queued bytes and filters them.
+FilterVerdict CaptureWorker::readQueued(size_t readSize) {
+  size_t count = state_.port->take(readBuffer_.get(), std::min(readSize, kMaxRead));
+  state_.countdown.set(settings_.timeoutSeconds);
+  if (settings_.progress) std::fputc('.', console_);
+  if (settings_.logLevel == 2) std::fprintf(console_, "\n>>>%zu char read\n", count);
+  state_.totalByteRead += static_cast<int64_t>(count);
+  return filter_.filter(readBuffer_.get(), count);
+}
+
+// The line failed. What it had already taken in, without a line feed to
+// wake the worker, is still filtered and written; then the failure is
+// reported, or left to the supervisor when the run may survive it.
+int CaptureWorker::lineFailed(int error) {
+  size_t queued = 0;
+  state_.port->collect(&queued);
+  while (queued != 0 && !runEnded()) {
+    if (readQueued(queued) == FilterVerdict::kEnd) return 0;
+    state_.port->collect(&queued);
+  }
+  if (settings_.survivesLoss) {
+    state_.lostLine.store(error);
+  } else {
+    report(LineStep::kWait, error);
+  }
+  return reportFor(LineStep::kWait).result;
 }

@@ -16,6 +16,9 @@ struct WorkerSettings {
   int32_t timeoutSeconds = 20;  // the countdown after every read
   int logLevel = 0;             // 1: the end report; 2 also every read
   bool progress = false;        // a "." on the console for every read
+  // A failed line is left to the supervisor, which waits for the port to
+  // come back (--reconnect): the worker ends without reporting it.
+  bool survivesLoss = false;
   FilterSettings filter;
 };
 
@@ -37,6 +40,8 @@ class CaptureWorker {
  private:
   bool runEnded() const { return state_.stopRequested.load(); }
   void report(LineStep step, int error);
+  FilterVerdict readQueued(size_t readSize);
+  int lineFailed(int error);
 
   const WorkerSettings settings_;
   WorkerState& state_;

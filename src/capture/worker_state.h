@@ -41,6 +41,10 @@ struct WorkerState {
   // Main thread: set when it ends the run; a worker stopped this way stores
   // no result and prints nothing more.
   std::atomic<bool> stopRequested{false};
+  // Worker: the error of the line failure it ended on, when that is left to
+  // the supervisor (WorkerSettings::survivesLoss), stored before it clears
+  // workerRunning. Main thread: cleared when it has taken the loss over.
+  std::atomic<int> lostLine{0};
   // Called by the worker once it has ended, so that whoever waits for it
   // need not wait for its next look. Set before the worker starts.
   std::function<void()> onWorkerEnd;

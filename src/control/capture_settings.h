@@ -35,6 +35,8 @@ struct CaptureSettings {
   int32_t maxTimeSeconds = -1;         // --max-time: negative means no deadline
   TimestampMode timestamps = TimestampMode::kOff;  // --timestamps
   const char* rawPath = nullptr;                   // --raw: the unfiltered copy's file
+  int32_t waitSeconds = 0;  // --wait: how long a missing port is waited for; negative: no limit
+  bool reconnect = false;   // --reconnect: a lost port is waited for and captured on
 
   // The stop-bit count as shown to the user.
   int stopBitsShown() const { return stopBitCode / 2 + 1; }

@@ -144,6 +144,10 @@ bool applyLongOption(std::string_view name, const char* value, CaptureSettings& 
     }
   } else if (name == "--raw") {
     s.rawPath = value;
+  } else if (name == "--wait") {
+    return parseWholeDecimal(value, &s.waitSeconds);
+  } else if (name == "--reconnect") {
+    s.reconnect = true;
   } else if (name == "--help") {
     result.outcome = ParseOutcome::kHelp;
   } else if (name == "--version") {

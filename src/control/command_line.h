@@ -65,6 +65,8 @@ inline constexpr OptionWord kOptionWords[] = {
     {"--max-time", true, "SECONDS", "end the run at most SECONDS after sercap started"},
     {"--timestamps", false, "[=iso|elapsed]", "begin each line with the time it was read", true},
     {"--raw", true, "FILE", "append every byte read, unfiltered, to FILE"},
+    {"--wait", true, "SECONDS", "wait up to SECONDS for a missing port; negative: no limit"},
+    {"--reconnect", false, "", "when the port is lost, wait for it and capture on"},
     {"--help", false, "", "print this help and exit"},
     {"--version", false, "", "print the version and exit"},
 };

@@ -2,6 +2,7 @@
 // option ends in the usage text instead.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -168,3 +169,32 @@ TEST(LongOptions, VersionIsTheBannersFirstLine) {
 }
 
 }  // namespace
+
+TEST(LongOptions, WaitAndReconnect) {
+  CommandLine line;
+  Parsed none = line.parse({"COM2"});
+  EXPECT_EQ(none.settings.waitSeconds, 0);
+  EXPECT_FALSE(none.settings.reconnect);
+
+  const struct {
+    std::vector<std::string> args;
+    int32_t waitSeconds;
+  } waits[] = {
+      {{"--wait", "30"}, 30},
+      {{"--wait=-1"}, -1},
+      {{"--wait", "-5"}, -5},
+      {{"--wait", "99999999999"}, INT32_MAX},
+  };
+  for (const auto& c : waits) {
+    Parsed p = line.parse(c.args);
+    ASSERT_EQ(p.outcome, ParseOutcome::kRun) << c.args[0];
+    EXPECT_EQ(p.settings.waitSeconds, c.waitSeconds) << c.args.back();
+    EXPECT_FALSE(p.settings.reconnect);
+  }
+  EXPECT_TRUE(line.parse({"--reconnect", "-t", "-1"}).settings.reconnect);
+
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--wait"}, {"--wait", "5s"}, {"--wait="}, {"--reconnect=yes"}}) {
+    EXPECT_EQ(line.parse(args).outcome, ParseOutcome::kUsage) << args.back();
+  }
+}

@@ -34,6 +34,7 @@ WorkerSettings workerSettingsOf(const CaptureSettings& settings) {
   worker.timeoutSeconds = settings.timeoutSeconds;
   worker.logLevel = settings.logLevel;
   worker.progress = settings.progress;
+  worker.survivesLoss = settings.reconnect;
   worker.filter = filterSettingsOf(settings);
   return worker;
 }

@@ -14,7 +14,9 @@
 #include "control/command_line.h"
 #include "control/exit_status.h"
 #include "control/help.h"
+#include "control/line_keeper.h"
 #include "control/port_listing.h"
+#include "control/port_wait.h"
 #include "control/settings_parts.h"
 #include "control/thread_start.h"
 #include "control/usage.h"
@@ -40,16 +42,6 @@ constexpr milliseconds kTransmitSlice{100};
 // of earlier ones: a device that takes nothing must not make the queue grow
 // for as long as the run lasts.
 constexpr size_t kTransmitBacklog = size_t{1} << 20;
-
-// One pass's sleep, until the pass is due: cut short only by an
-// interruption or the worker's end.
-Wake passSleep(const CaptureState& state, Interruption& interruption, Clock::time_point deadline) {
-  for (;;) {
-    auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-    Wake wake = interruption.sleepFor(std::max(left, milliseconds(0)));
-    if (wake != Wake::kWoken || !state.workerRunning.load()) return wake;
-  }
-}
 
 // Waits while the line takes a transmission, until all of it is taken, it
 // stalls, or the next pass is due (the rest then goes out as the line takes
@@ -81,29 +73,33 @@ Clock::time_point passAfter(Clock::time_point due) {
 }
 
 // The supervising loop. Ends when the countdown is still at 0 after a pass's
-// sleep (the worker restarts it on every read), when the worker has ended,
-// or when the run is interrupted. Passes are due once a second, whatever a
-// waiting transmission took of that second.
+// sleep (the worker restarts it on every read), when the worker has ended
+// (and the keeper does not wait for the port's return), or when the run is
+// interrupted. A pass's sleep is cut short only by an interruption or the
+// worker's end. Passes are due once a second, whatever a waiting
+// transmission took of that second.
 void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine& port,
-               Interruption& interruption) {
+               Interruption& interruption, LineKeeper& keeper) {
   int32_t transmissionsLeft = settings.txCount;
   const size_t txLength = std::strlen(settings.txString);
   auto passDue = Clock::now() + kPass;
   while (state.countdown.get() != 0) {
     state.countdown.tick();
-    if (!state.workerRunning.load()) break;
-    Wake wake = passSleep(state, interruption, passDue);
+    if (!keeper.lineInUse()) break;
+    Wake wake = keeper.sleepUntil(passDue, interruption);
     if (wake != Wake::kElapsed) return;
     passDue = passAfter(passDue);
-    if (transmissionsLeft != 0) {
+    // Transmissions pause while the port is away; none is counted.
+    if (transmissionsLeft != 0 && !keeper.away()) {
       if (transmissionsLeft > 0) --transmissionsLeft;  // a negative count never runs out
       if (port.unsent() < kTransmitBacklog) port.transmit(settings.txString, txLength);
       // "-nov" clears useOverlapped: the supervisor then waits for each
       // transmission to go out.
       const bool waitForTransmission = !settings.useOverlapped;
-      if (waitForTransmission &&
-          awaitTransmission(state, port, interruption, passDue) != Wake::kElapsed) {
-        return;
+      if (waitForTransmission) {
+        Wake sent = awaitTransmission(state, port, interruption, passDue);
+        // A lost port is the next pass's to take over.
+        if (sent == Wake::kInterrupted || (sent == Wake::kWoken && !keeper.lineInUse())) return;
       }
     }
   }
@@ -140,10 +136,20 @@ void stopWorker(CaptureState& state, SerialLine& port, std::thread& worker) {
   worker.join();
 }
 
+// How long the start waits for a missing port, and the deadline it keeps.
+PortWaitLimit waitLimitOf(const CaptureSettings& settings, Clock::time_point started) {
+  PortWaitLimit limit;
+  limit.seconds = settings.waitSeconds;
+  if (settings.maxTimeSeconds >= 0)
+    limit.deadline = started + std::chrono::seconds(settings.maxTimeSeconds);
+  return limit;
+}
+
 }  // namespace
 
 int runCapture(const CaptureSettings& settings, bool startInSegment, const PortEnvironment& env,
                std::FILE* console, Interruption& interruption) {
+  const auto started = Clock::now();
   CaptureFile file(console);
   if (file.open(settings.outputPath) != 0) {
     std::fprintf(console, "\n>>>unable to open file %s\n", settings.outputPath);
@@ -155,25 +161,36 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
   state.port = &port;
   state.filter.inSegment = startInSegment;
   state.onWorkerEnd = [&interruption] { interruption.wake(); };
-  state.result.store(openPort(portRequestOf(settings), env, port, console));
+  const PortRequest request = portRequestOf(settings);
+  const PortOpening opening =
+      openPortWaiting(request, env, port, waitLimitOf(settings, started), interruption, console);
+  state.result.store(opening.result);
   state.countdown.set(settings.timeoutSeconds);
 
   CaptureWorker worker(workerSettingsOf(settings), state, console);
   std::thread workerThread;
-  if (state.result.load() != 0) {
-    std::fprintf(console, "\ndefault is %s -t %d -f %s -r %d , %s parity(%d), %d stopBit(%d)\n",
-                 settings.portName, settings.timeoutSeconds, settings.outputPath, settings.baudRate,
-                 settings.parityName, settings.parityCode, settings.stopBitsShown(),
-                 settings.stopBitCode);
+  LineKeeper::WorkerThread thread;
+  thread.start = [&] { startWorker(state, worker, workerThread, console); };
+  thread.join = [&] {
+    if (workerThread.joinable()) workerThread.join();
+  };
+  LineKeeper keeper(request, env, settings.signalList, state, thread, console);
+  if (opening.result != 0) {
+    if (!opening.interrupted) {
+      std::fprintf(console, "\ndefault is %s -t %d -f %s -r %d , %s parity(%d), %d stopBit(%d)\n",
+                   settings.portName, settings.timeoutSeconds, settings.outputPath,
+                   settings.baudRate, settings.parityName, settings.parityCode,
+                   settings.stopBitsShown(), settings.stopBitCode);
+    }
   } else {
     if (settings.signalList != nullptr) {
       applySignalList(
           settings.signalList, [&port](int code) { return port.applySignal(code); }, console);
     }
-    startWorker(state, worker, workerThread, console);
+    thread.start();
   }
 
-  supervise(settings, state, port, interruption);
+  supervise(settings, state, port, interruption, keeper);
   int result = state.result.load();
   // An interruption or the time-out: the worker was still at work.
   const bool endAsked = interruption.exitStatus() != 0 || state.workerRunning.load();

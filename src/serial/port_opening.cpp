@@ -24,18 +24,26 @@ int report(const LineFault& fault, const std::string& shown, std::FILE* console)
 
 int openPort(const PortRequest& request, const PortEnvironment& env, SerialLine& line,
              std::FILE* console) {
-  // Messages name the port as the user gave it, never the device behind it.
-  const std::string shown = shownDevicePath(request.portName);
+  return finishOpening(request, openDevice(request, env, line), line, console);
+}
 
+int openDevice(const PortRequest& request, const PortEnvironment& env, SerialLine& line) {
+  // A COM name is resolved at every open, so that a port map entry follows
+  // the device it points at.
   std::string device;
   int err = resolvePort(request.portName, env, &device);
   if (err == 0 && request.captureFile != nullptr) {
     err = checkNotCaptureFile(device, request.captureFile);
   }
-  if (err == 0) err = line.open(device);
-  if (err != 0) return report({LineStep::kOpen, err}, shown, console);
+  return err != 0 ? err : line.open(device);
+}
 
-  err = line.empty();
+int finishOpening(const PortRequest& request, int openError, SerialLine& line, std::FILE* console) {
+  // Messages name the port as the user gave it, never the device behind it.
+  const std::string shown = shownDevicePath(request.portName);
+  if (openError != 0) return report({LineStep::kOpen, openError}, shown, console);
+
+  int err = line.empty();
   if (err != 0) return report({LineStep::kEmpty, err}, shown, console);
 
   if (request.showSettings) {

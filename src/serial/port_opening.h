@@ -28,3 +28,11 @@ struct PortRequest {
 // caller closes the line.
 int openPort(const PortRequest& request, const PortEnvironment& env, SerialLine& line,
              std::FILE* console);
+
+// openPort() in two halves, for a caller that waits for a missing port in
+// between. openDevice() resolves the name and opens the device, silently:
+// 0 or the error number (2 when the port does not exist). finishOpening()
+// reports a failed open as openPort() would, or empties and configures the
+// opened line; it returns openPort()'s result.
+int openDevice(const PortRequest& request, const PortEnvironment& env, SerialLine& line);
+int finishOpening(const PortRequest& request, int openError, SerialLine& line, std::FILE* console);

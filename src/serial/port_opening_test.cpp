@@ -12,9 +12,9 @@
 #include "serial/device_line.h"
 #include "serial/line_termios2.h"
 #include "serial/port_environment_linux.h"
-#include "serial/test_pty.h"
 #include "testing/console_capture.h"
 #include "testing/temp_dir.h"
+#include "testing/test_pty.h"
 
 namespace {
 

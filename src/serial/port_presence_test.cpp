@@ -11,8 +11,8 @@
 #include <fstream>
 #include <string>
 
-#include "serial/test_pty.h"
 #include "testing/temp_dir.h"
+#include "testing/test_pty.h"
 
 namespace {
 

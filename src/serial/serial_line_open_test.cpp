@@ -15,8 +15,8 @@
 
 #include "serial/device_line.h"
 #include "serial/line_termios2.h"
-#include "serial/test_pty.h"
 #include "testing/temp_dir.h"
+#include "testing/test_pty.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "serial/input_queue.h"
 #include "serial/line_termios2.h"
-#include "serial/test_pty.h"
+#include "testing/test_pty.h"
 
 namespace {
 

@@ -9,8 +9,8 @@ one-second transmission is also the host's cue that capture is running.
 """
 
 import hashlib
-import random
 
+from qemu_stage import text_payload
 from results import MARK_BEFORE, MARK_READY, MARK_AFTER
 
 CTRL_Z = b"\x1a"
@@ -203,16 +203,6 @@ def check_signals(r):
     c.expect(changes == expected, "the UART saw %s, expected %s" % (changes, expected))
     c.probe("ready", dtr=1, rts=1)
     return c.problems
-
-
-def text_payload(size, seed):
-    """Printable lines that hold no end phrase, no marker and no control byte."""
-    rng = random.Random(seed)
-    alphabet = bytes(b for b in range(0x20, 0x7F) if b not in b"k^")
-    out = bytearray()
-    while len(out) < size:
-        out += bytes(rng.choice(alphabet) for _ in range(rng.randint(0, 120))) + b"\n"
-    return bytes(out)
 
 
 def capture_step(name, options, size, seed):
