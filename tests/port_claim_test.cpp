@@ -101,6 +101,51 @@ INSTANTIATE_TEST_SUITE_P(Names, ControllingTerminalTest, ::testing::Values("/dev
                            return std::string(info.param) == "/dev/tty" ? "DevTty" : "OwnPath";
                          });
 
+struct OwnCaptureFileCase {
+  const char* name;
+  bool portByMap;   // the port named COM7 through the port map, else by its path
+  bool fileByLink;  // the capture file named by a link to the device, else by its path
+};
+
+void PrintTo(const OwnCaptureFileCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class OwnCaptureFileTest : public SercapTest,
+                           public ::testing::WithParamInterface<OwnCaptureFileCase> {};
+
+// A capture file that is the port's own device, by whatever names: the port
+// is in use, by sercap itself, and the device never gets its own text back.
+TEST_P(OwnCaptureFileTest, IsRefusedAsBusy) {
+  SKIP_UNDER_WINE("a COM port as the capture file is POSIX's port map and paths");
+  const OwnCaptureFileCase& c = GetParam();
+  PtyDevice device;
+  std::string port = device.slavePath();
+  if (c.portByMap) {
+    fs::create_directories(config().file("sercap/ports"));
+    fs::create_symlink(device.slavePath(), config().file("sercap/ports/COM7"));
+    port = "COM7";
+  }
+  std::string file = device.slavePath();
+  if (c.fileByLink) {
+    fs::create_symlink(device.slavePath(), work().file("line"));
+    file = "line";
+  }
+  auto run = start({port, "-ntx", "2", "-t", "3", "-f", file});
+  ASSERT_TRUE(device.send("hello\n"));
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, openFailure(port, 16, file, 3));
+  EXPECT_EQ(device.receiveUntilQuiet(std::chrono::milliseconds(500)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, OwnCaptureFileTest,
+                         ::testing::Values(OwnCaptureFileCase{"SamePath", false, false},
+                                           OwnCaptureFileCase{"Link", false, true},
+                                           OwnCaptureFileCase{"PortMap", true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 struct RestoreCase {
   const char* name;
   std::vector<std::string> args;
@@ -208,15 +253,21 @@ TEST_F(UucpLockTest, StaleLockDoesNotBlock) {
   if (child == 0) _exit(0);
   int status;
   ASSERT_EQ(waitpid(child, &status, 0), child);
-  writeLock(textPid(child));
+  // And numbers that no process can have, though a cast to pid_t would make
+  // them 0 (this process group), -1 (every process) or 1 (init).
+  const std::string stale[] = {textPid(child), "4294967296\n", "4294967295\n", "4294967297\n"};
 
-  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
-  ASSERT_NE(run, nullptr);
-  ASSERT_TRUE(device.send("captured\n\x1a\n"));
-  ProgramResult result = finish(*run);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(workFile("out.spt"), "captured\r\n");
-  EXPECT_EQ(readWholeFile(lockPath), textPid(child));  // not sercap's to remove
+  for (const std::string& lock : stale) {
+    writeLock(lock);
+    std::remove(work().file("out.spt").c_str());
+    auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
+    ASSERT_NE(run, nullptr) << lock;
+    ASSERT_TRUE(device.send("captured\n\x1a\n"));
+    ProgramResult result = finish(*run);
+    EXPECT_EQ(result.status, 0) << lock;
+    EXPECT_EQ(workFile("out.spt"), "captured\r\n");
+    EXPECT_EQ(readWholeFile(lockPath), lock);  // not sercap's to remove
+  }
 }
 
 }  // namespace

@@ -69,6 +69,15 @@ INSTANTIATE_TEST_SUITE_P(
                         "\ndefault is /dev/does-not-exist -t 5 -f zurout.spt -r 115200 , even "
                         "parity(2), 2 stopBit(2)\n\n",
                         "zurout.spt"},
+        // A COM name is "COM" and a number: one that walks out of the device
+        // namespace to a file is no port, and the file is never opened.
+        MissingPortCase{"ComNameLeadingToAFile",
+                        {"COM1\\..\\C:\\windows\\win.ini", "-f", "cap.spt"},
+                        nullptr,
+                        "\n>>>open com \\\\.\\COM1\\..\\C:\\windows\\win.ini error : 2\n"
+                        "\ndefault is COM1\\..\\C:\\windows\\win.ini -t 20 -f cap.spt -r 9600 , "
+                        "no parity(0), 1 stopBit(0)\n\n",
+                        "cap.spt"},
         // The map's link decides even where the target is gone.
         MissingPortCase{"MappedToMissingDevice",
                         {"COM7", "-po", "-f", "cap.spt"},

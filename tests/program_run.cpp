@@ -119,8 +119,9 @@ ProgramRun::ProgramRun(const std::string& binary, const std::vector<std::string>
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     if (output == Output::kStdoutClosed) {
       posix_spawn_file_actions_addclose(&actions, 1);
-    } else if (output == Output::kPipe) {
+    } else if (output == Output::kPipe || output == Output::kNonBlockingPipe) {
       if (pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("no pipe for the output");
+      if (output == Output::kNonBlockingPipe) fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK);
       posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
       outputPipe_ = pipeEnds[0];
     } else {

@@ -35,10 +35,11 @@ class ProgramRun {
 
   // Where the program's standard output goes.
   enum class Output {
-    kFile,          // a file, read back by outputSoFar() and wait()
-    kPipe,          // a pipe whose reading end the test holds (outputPipe())
-    kStdoutClosed,  // descriptor 1 closed
-    kAllClosed,     // descriptors 0, 1 and 2 closed
+    kFile,             // a file, read back by outputSoFar() and wait()
+    kPipe,             // a pipe whose reading end the test holds (outputPipe())
+    kNonBlockingPipe,  // the same, its writing end set O_NONBLOCK
+    kStdoutClosed,     // descriptor 1 closed
+    kAllClosed,        // descriptors 0, 1 and 2 closed
   };
 
   // Starts `binary` with `args` (argv[0] is the binary's path) in `cwd`, with

@@ -8,6 +8,25 @@
 
 #include "capture/capture_file_os.h"
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long a file that takes nothing is waited for once the run is ending.
+constexpr std::chrono::milliseconds kGiveUpAfter{1000};
+// How often the wait looks whether the run is ending.
+constexpr std::chrono::milliseconds kRoomSlice{100};
+
+int64_t millisOf(Clock::time_point at) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+}
+
+int64_t millisNow() {
+  return millisOf(Clock::now());
+}
+
+}  // namespace
+
 CaptureFile::~CaptureFile() {
   close();
 }
@@ -23,22 +42,31 @@ int CaptureFile::open(const char* path) {
   bytesWritten_ = 0;
   lineFeedsWritten_ = 0;
   used_ = 0;
+  abandoned_ = false;
   return 0;
 }
 
 void CaptureFile::drain() {
   size_t done = 0;
-  while (done < used_ && file_ != kNoFile) {
+  auto lastProgress = Clock::now();
+  while (done < used_ && file_ != kNoFile && !abandoned_) {
     size_t written = 0;
-    int err = capture_os::writeSome(file_, buffer_ + done, used_ - done, &written);
+    int err = capture_os::writeSome(file_, buffer_.get() + done, used_ - done, &written);
+    if (err == capture_os::kWouldBlock) {
+      if (awaitRoom(lastProgress)) continue;
+      abandoned_ = true;
+      fail(capture_os::kStalledError);
+      break;
+    }
     if (err != 0) {
       fail(err);
       break;
     }
-    const uint8_t* chunk = buffer_ + done;
+    const uint8_t* chunk = buffer_.get() + done;
     lineFeedsWritten_ += std::count(chunk, chunk + written, uint8_t{'\n'});
     bytesWritten_ += static_cast<int64_t>(written);
     done += written;
+    lastProgress = Clock::now();
   }
   // What could not be written is dropped: keeping it would only grow, and
   // the failure has been reported.
@@ -54,6 +82,23 @@ void CaptureFile::putAsIs(const uint8_t* data, size_t length) {
     data += chunk;
     length -= chunk;
   }
+}
+
+void CaptureFile::giveUpWhenStalled() {
+  int64_t expected = 0;
+  endingSince_.compare_exchange_strong(expected, millisNow());
+}
+
+// Waits a little for the file to take more; false once it has taken nothing
+// for a second while the run is ending.
+bool CaptureFile::awaitRoom(Clock::time_point lastProgress) {
+  const int64_t endingSince = endingSince_.load();
+  if (endingSince != 0) {
+    const int64_t stalledSince = std::max(endingSince, millisOf(lastProgress));
+    if (millisNow() - stalledSince >= kGiveUpAfter.count()) return false;
+  }
+  capture_os::awaitRoom(file_, kRoomSlice);
+  return true;
 }
 
 void CaptureFile::flush() {

@@ -1,5 +1,6 @@
 // The capture file's system calls on POSIX.
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,17 +9,15 @@
 
 namespace capture_os {
 
+const int kStalledError = EAGAIN;
+
 int openForAppend(const char* path, intptr_t* file) {
   // Without O_NONBLOCK a FIFO that nobody reads would hang the open; with it,
-  // that FIFO fails at once (ENXIO). Writes block again afterwards.
-  int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  // that FIFO fails at once (ENXIO). It stays: a FIFO or a terminal that
+  // takes nothing then says so instead of holding the writer (a regular file
+  // is not affected).
+  int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
   if (fd < 0) return errno;
-  int flags = fcntl(fd, F_GETFL);
-  if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
-    int err = errno;
-    ::close(fd);
-    return err;
-  }
   *file = fd;
   return 0;
 }
@@ -31,8 +30,14 @@ int writeSome(intptr_t file, const uint8_t* data, size_t length, size_t* written
       return 0;
     }
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kWouldBlock;
     return n < 0 ? errno : EIO;
   }
+}
+
+void awaitRoom(intptr_t file, std::chrono::milliseconds limit) {
+  pollfd wanted = {static_cast<int>(file), POLLOUT, 0};
+  ::poll(&wanted, 1, static_cast<int>(limit.count()));
 }
 
 int syncToDisk(intptr_t file) {

@@ -20,6 +20,9 @@ HANDLE handleOf(intptr_t file) {
 
 }  // namespace
 
+// Files here are written synchronously: a write never says "not now".
+const int kStalledError = ERROR_TIMEOUT;
+
 int openForAppend(const char* path, intptr_t* file) {
   HANDLE h = CreateFileW(openablePath(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
@@ -38,6 +41,10 @@ int writeSome(intptr_t file, const uint8_t* data, size_t length, size_t* written
   if (done == 0) return ERROR_WRITE_FAULT;
   *written = done;
   return 0;
+}
+
+void awaitRoom(intptr_t, std::chrono::milliseconds limit) {
+  Sleep(static_cast<DWORD>(limit.count()));
 }
 
 int syncToDisk(intptr_t file) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "capture/capture_file.h"
 #include "serial/line_faults.h"
 #include "serial/serial_line.h"
 
@@ -53,6 +54,13 @@ int CaptureWorker::captureLoop() {
     }
     if (runEnded()) return kLoopStopped;
     if (readQueued(readSize) == FilterVerdict::kEnd) return 0;
+    // Before waiting again: the file shows what came at once, and a process
+    // killed meanwhile loses none of it. While lines keep coming the worker
+    // does not wait, and the file is written a buffer at a time.
+    if (!port.lineWaiting()) {
+      state_.file->writeOut();
+      if (state_.raw != nullptr) state_.raw->writeOut();
+    }
     int checked = port.check();
     if (checked != 0) {
       // A port unplugged between two reads may show it here first.
@@ -63,14 +71,14 @@ int CaptureWorker::captureLoop() {
 
 // One read: takes up to readSize queued bytes and filters them.
 FilterVerdict CaptureWorker::readQueued(size_t readSize) {
-  size_t count = state_.port->take(readBuffer_, std::min(readSize, kMaxRead));
+  size_t count = state_.port->take(readBuffer_.get(), std::min(readSize, kMaxRead));
   state_.countdown.set(settings_.timeoutSeconds);
   if (settings_.progress) std::fputc('.', console_);
   if (settings_.logLevel == 2) std::fprintf(console_, "\n>>>%zu char read\n", count);
   state_.totalByteRead += static_cast<int64_t>(count);
   noteRead(count);
   if (settings_.logLevel >= 1) showLineErrors();
-  return filter_.filter(readBuffer_, count);
+  return filter_.filter(readBuffer_.get(), count);
 }
 
 // The line failed. What it had already taken in, without a line feed to
@@ -98,9 +106,9 @@ void CaptureWorker::noteRead(size_t count) {
   state_.lastRead = now;
   if (state_.tap != nullptr) state_.tap->readAt(now);
   if (state_.raw != nullptr) {
-    state_.raw->putAsIs(readBuffer_, count);
+    state_.raw->putAsIs(readBuffer_.get(), count);
     // Written out as the capture file is: also on the device's Ctrl-Y.
-    if (std::memchr(readBuffer_, 0x19, count) != nullptr) state_.raw->flush();
+    if (std::memchr(readBuffer_.get(), 0x19, count) != nullptr) state_.raw->flush();
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "capture/byte_filter.h"
 #include "capture/worker_state.h"
@@ -52,5 +53,6 @@ class CaptureWorker {
   std::FILE* console_;
   ByteFilter filter_;
   LineErrors shownErrors_;
-  uint8_t readBuffer_[kMaxRead + 1];
+  // On the heap: a thread's stack may be small (ulimit -s).
+  std::unique_ptr<uint8_t[]> readBuffer_{new uint8_t[kMaxRead + 1]};
 };

@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "control/thread_start.h"
+
 struct ConsoleWriter::Shared {
   explicit Shared(ConsoleSink s) : sink(std::move(s)) {}
 
@@ -58,13 +60,17 @@ struct ConsoleWriter::Shared {
 
 ConsoleWriter::ConsoleWriter(ConsoleSink sink)
     : shared_(std::make_shared<Shared>(std::move(sink))) {
-  stream_ = openCallbackStream(shared_.get(), &Shared::put, shared_->sink.interactive);
-  // Without a stream of our own, print as before rather than not at all.
-  ownsStream_ = stream_ != nullptr;
-  if (!ownsStream_) stream_ = stdout;
   // The thread holds the shared part too, so one abandoned in a write that
   // never returns still has it.
-  std::thread([shared = shared_] { shared->run(); }).detach();
+  std::thread thread;
+  if (startThread(thread, [shared = shared_] { shared->run(); }) == 0) {
+    thread.detach();
+    stream_ = openCallbackStream(shared_.get(), &Shared::put, shared_->sink.interactive);
+  }
+  // Without a thread or a stream of our own (a process short of memory),
+  // print as before rather than not at all.
+  ownsStream_ = stream_ != nullptr;
+  if (!ownsStream_) stream_ = stdout;
 }
 
 ConsoleWriter::~ConsoleWriter() {

@@ -1,5 +1,6 @@
 // The console writer's platform part on POSIX: a stdio stream over a callback
 // (fopencookie), and standard output written with plain write() calls.
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,10 +26,23 @@ int cookieClose(void* cookie) {
   return 0;
 }
 
+// A standard output set non-blocking (by whoever shares it) says EAGAIN
+// while its reader pauses: the console is full, not gone. Waiting here holds
+// up only the console's own thread.
+bool awaitRoom(int fd) {
+  pollfd wanted = {fd, POLLOUT, 0};
+  for (;;) {
+    int ready = ::poll(&wanted, 1, -1);
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return false;
+  }
+}
+
 bool writeAll(int fd, const char* text, size_t length) {
   while (length > 0) {
     ssize_t n = ::write(fd, text, length);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && awaitRoom(fd)) continue;
     // A reader that quit (EPIPE; SIGPIPE is ignored) or a console that failed
     // for good: later text would fail the same way.
     if (n <= 0) return false;

@@ -1,5 +1,6 @@
 // What cuts the supervisor's one-second sleep short: the user interrupting
-// the run (SIGINT, SIGTERM, SIGHUP on POSIX; Ctrl-C, Ctrl-Break or closing the
+// the run (on POSIX any signal that would end the process by default, SIGINT,
+// SIGTERM, SIGHUP, SIGQUIT and the like; Ctrl-C, Ctrl-Break or closing the
 // console on Windows), or a wake-up from the capture worker when it ends.
 //
 // The interrupting signals are taken over for the rest of the process: they

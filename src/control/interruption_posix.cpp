@@ -2,6 +2,12 @@
 // thread for the life of the process and are taken synchronously by
 // sigtimedwait() in the supervisor's sleep. The worker's wake-up is one more
 // blocked signal, SIGUSR1, sent to the supervising thread alone.
+//
+// Every asynchronous signal whose default action would end the process
+// interrupts the run, so none of them can end it with the buffered capture
+// lost and the port left raw. The fault signals (SIGSEGV, SIGBUS, SIGFPE,
+// SIGILL, SIGABRT, SIGSYS, SIGTRAP) keep their default: after one of those
+// nothing can be trusted to run.
 #include <pthread.h>
 #include <signal.h>
 
@@ -16,12 +22,24 @@ namespace {
 
 constexpr int kWakeSignal = SIGUSR1;
 
+// The terminating signals other than the real-time ones. SIGPIPE and SIGXFSZ
+// are ignored instead (process set-up): they answer a write, and the write
+// itself reports the failure.
+constexpr int kTerminatingSignals[] = {
+    SIGINT,    SIGTERM, SIGHUP, SIGQUIT, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGIO,
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
+
 sigset_t heldSignals() {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
+  for (int terminating : kTerminatingSignals) sigaddset(&set, terminating);
+  for (int realTime = SIGRTMIN; realTime <= SIGRTMAX; ++realTime) sigaddset(&set, realTime);
   sigaddset(&set, kWakeSignal);
   return set;
 }

@@ -3,6 +3,7 @@
 // captured) and by the worker's end (which shuts the run down at once).
 #include "control/supervisor.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "control/port_wait.h"
 #include "control/rack_run.h"
 #include "control/settings_parts.h"
+#include "control/thread_start.h"
 #include "control/usage.h"
 #include "serial/device_line.h"
 #include "serial/line_signals.h"
@@ -33,6 +35,8 @@ using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
 constexpr milliseconds kPass{1000};
+// The result of a run whose capture worker could not be started.
+constexpr int kResultWorkerNotStarted = 32;
 // A waiting transmission gives up after this long without progress, so a
 // device that takes nothing never holds the run.
 constexpr milliseconds kTransmitStall{1000};
@@ -43,12 +47,15 @@ constexpr milliseconds kTransmitSlice{100};
 // for as long as the run lasts.
 constexpr size_t kTransmitBacklog = size_t{1} << 20;
 
-// Waits while the line takes a transmission, until all of it is taken or it
-// stalls; an interruption or the worker's end cuts the wait short.
-Wake awaitTransmission(const CaptureState& state, SerialLine& port, Interruption& interruption) {
+// Waits while the line takes a transmission, until all of it is taken, it
+// stalls, or the next pass is due (the rest then goes out as the line takes
+// it, so that the time-out keeps its pace); an interruption or the worker's
+// end cuts the wait short.
+Wake awaitTransmission(const CaptureState& state, SerialLine& port, Interruption& interruption,
+                       Clock::time_point nextPass) {
   size_t left = port.unsent();
   auto lastProgress = Clock::now();
-  while (left != 0) {
+  while (left != 0 && Clock::now() < nextPass) {
     Wake wake = interruption.sleepFor(milliseconds(0));
     if (wake == Wake::kInterrupted) return wake;
     if (!state.workerRunning.load()) return Wake::kWoken;
@@ -63,21 +70,30 @@ Wake awaitTransmission(const CaptureState& state, SerialLine& port, Interruption
   return Wake::kElapsed;
 }
 
+// When the pass after one due at `due` is due: a second later, or now if the
+// process was held up longer than that.
+Clock::time_point passAfter(Clock::time_point due) {
+  return std::max(due + kPass, Clock::now());
+}
+
 // The supervising loop. Ends when the countdown is still at 0 after a pass's
 // sleep (the worker restarts it on every read), when the worker has ended
 // (and the keeper does not wait for the port's return), or when the run is
 // interrupted. A pass's sleep is cut short only by an interruption or the
-// worker's end.
+// worker's end. Passes are due once a second, whatever a waiting
+// transmission took of that second.
 void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine& port,
                Interruption& interruption, LineKeeper& keeper, Deadline& deadline) {
   int32_t transmissionsLeft = settings.txCount;
   const size_t txLength = std::strlen(settings.txString);
+  auto passDue = Clock::now() + kPass;
   while (state.countdown.get() != 0) {
     state.countdown.tick();
     if (!keeper.lineInUse()) break;
     if (deadline.passed()) return;
-    Wake wake = keeper.sleepUntil(Clock::now() + kPass, interruption);
+    Wake wake = keeper.sleepUntil(passDue, interruption);
     if (wake != Wake::kElapsed) return;
+    passDue = passAfter(passDue);
     // Transmissions pause while the port is away; none is counted.
     if (transmissionsLeft != 0 && !keeper.away()) {
       if (transmissionsLeft > 0) --transmissionsLeft;  // a negative count never runs out
@@ -86,7 +102,7 @@ void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine&
       // transmission to go out.
       const bool waitForTransmission = !settings.useOverlapped;
       if (waitForTransmission) {
-        Wake sent = awaitTransmission(state, port, interruption);
+        Wake sent = awaitTransmission(state, port, interruption, passDue);
         // A lost port is the next pass's to take over.
         if (sent == Wake::kInterrupted || (sent == Wake::kWoken && !keeper.lineInUse())) return;
       }
@@ -103,6 +119,28 @@ std::unique_ptr<SerialLine> lineFor(const CaptureSettings& settings, std::FILE* 
     return std::make_unique<NetworkLine>(settings.logLevel >= 1 ? console : nullptr);
   }
   return std::make_unique<DeviceLine>();
+}
+
+// A worker that cannot be started (no memory or threads left) ends the run
+// as a failed wait for data would: the capture cannot wait for any.
+void startWorker(CaptureState& state, CaptureWorker& worker, std::thread& thread,
+                 std::FILE* console) {
+  state.workerRunning.store(true);
+  int error = startThread(thread, [&worker] { worker.run(); });
+  if (error == 0) return;
+  state.workerRunning.store(false);
+  std::fprintf(console, "\n>>>CreateThread error : %d\n", error);
+  state.result.store(kResultWorkerNotStarted);
+}
+
+// After an end that was asked for, output still waiting must not hold the
+// process for long; after one the device or the line brought, it may go out.
+void closePort(SerialLine& port, bool endAsked) {
+  if (endAsked) {
+    port.closeSoon();
+  } else {
+    port.close();
+  }
 }
 
 void stopWorker(CaptureState& state, SerialLine& port, std::thread& worker) {
@@ -195,10 +233,7 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
   CaptureWorker worker(workerSettingsOf(settings), state, console);
   std::thread workerThread;
   LineKeeper::WorkerThread thread;
-  thread.start = [&] {
-    state.workerRunning.store(true);
-    workerThread = std::thread([&worker] { worker.run(); });
-  };
+  thread.start = [&] { startWorker(state, worker, workerThread, console); };
   thread.join = [&] {
     if (workerThread.joinable()) workerThread.join();
   };
@@ -220,12 +255,17 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
 
   supervise(settings, state, port, interruption, keeper, rack.deadline());
   int result = state.result.load();
+  // An interruption or the time-out: the worker was still at work.
+  const bool endAsked = interruption.exitStatus() != 0 || state.workerRunning.load();
 
+  // A capture file that takes nothing must not hold the worker, nor the close.
+  file.giveUpWhenStalled();
+  if (state.raw != nullptr) state.raw->giveUpWhenStalled();
   stopWorker(state, port, workerThread);
   rack.workerStopped(port.lineErrors());
   file.close();
   if (state.raw != nullptr) state.raw->close();
-  port.close();
+  closePort(port, endAsked);
   std::fputs("\n", console);
 
   const bool fileFailed = file.error() != 0 || (state.raw != nullptr && state.raw->error() != 0);

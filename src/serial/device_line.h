@@ -29,6 +29,7 @@ class DeviceLine final : public SerialLine {
   int collect(size_t* queued) override;
   size_t take(uint8_t* buffer, size_t max) override;
   int check() const override;
+  bool lineWaiting() const override;
   void transmit(const char* text, size_t length) override;
   size_t unsent() const override;
   size_t awaitSent(std::chrono::milliseconds limit) override;
@@ -40,6 +41,7 @@ class DeviceLine final : public SerialLine {
   // On Linux also puts back the tty settings found at open(), once waiting
   // output has gone.
   void close() override;
+  void closeSoon() override;
 
  private:
   struct Impl;

@@ -55,6 +55,8 @@ int modemLines(int fd, unsigned long request, int lines) {
 struct DeviceLine::Impl {
   // The line's settings as open() found them; close() puts them back.
   serial_detail::SavedLine found{};
+  // How long close() lets waiting output go out in all; closeSoon() shortens it.
+  std::chrono::milliseconds drainLimit = serial_detail::kDrainLimit;
 
   // Set by open() and close() alone; both threads only use them.
   int fd = -1;
@@ -301,6 +303,10 @@ size_t DeviceLine::take(uint8_t* buffer, size_t max) {
   return impl_->queue.take(buffer, max);
 }
 
+bool DeviceLine::lineWaiting() const {
+  return impl_->queue.lineEventPending();
+}
+
 int DeviceLine::check() const {
   return impl_->fd >= 0 ? 0 : EBADF;
 }
@@ -381,13 +387,23 @@ void DeviceLine::stopWaiting() {
   if (m.wakeWrite >= 0) m.poke();
 }
 
+void DeviceLine::closeSoon() {
+  impl_->drainLimit = serial_detail::kHurriedDrainLimit;
+  close();
+}
+
 void DeviceLine::close() {
   Impl& m = *impl_;
+  const auto drainLimit = m.drainLimit;
+  m.drainLimit = serial_detail::kDrainLimit;
   if (m.fd >= 0) {
     // Put the line back as it was found, as terminal programs do, so that a
     // port chosen by mistake is not left raw. What is still queued for output
-    // goes out first under the settings it was sent with.
-    serial_detail::drainOutput(m.fd);
+    // goes out first under the settings it was sent with. Output suspended
+    // by SETXOFF is resumed first: it would hold the drain, and the next
+    // program to write to the line would find it suspended.
+    (void)tcflow(m.fd, TCOON);
+    serial_detail::drainOutput(m.fd, serial_detail::kDrainStall, drainLimit);
     (void)serial_detail::restoreLine(m.fd, m.found);
     // Leave the tty openable for the next program; the lock goes with the fd.
     (void)ioctl(m.fd, TIOCNXCL);

@@ -510,3 +510,13 @@ void DeviceLine::close() {
   m.queue.clear();
   m.lineError = 0;
 }
+
+// Closing cancels whatever is in flight at once: nothing to hurry.
+void DeviceLine::closeSoon() {
+  close();
+}
+
+// The worker hands its file over after every read here.
+bool DeviceLine::lineWaiting() const {
+  return false;
+}

@@ -6,12 +6,20 @@
 
 namespace serial_detail {
 
+// What a close gives the line to send what it still holds: output that has
+// not moved for kDrainStall is discarded; so is what is left after
+// kDrainLimit in all, or after kHurriedDrainLimit once the run was ended by
+// an interruption or the time-out, which must not wait on a slow line.
+constexpr std::chrono::milliseconds kDrainStall{1000};
+constexpr std::chrono::milliseconds kDrainLimit{30000};
+constexpr std::chrono::milliseconds kHurriedDrainLimit{1000};
+
 // Waits while the driver's output queue shrinks, then for the UART's
 // transmitter to empty. When nothing has gone out for `stall`, or after
 // `limit` in all, discards what is left. Returns at once when nothing is
 // queued or the driver cannot say.
-void drainOutput(int fd, std::chrono::milliseconds stall = std::chrono::seconds(1),
-                 std::chrono::milliseconds limit = std::chrono::seconds(30));
+void drainOutput(int fd, std::chrono::milliseconds stall = kDrainStall,
+                 std::chrono::milliseconds limit = kDrainLimit);
 
 // The waiting rule of drainOutput(), apart from the driver: told at each look
 // what the driver reports, it says whether to look again, stop, or discard.

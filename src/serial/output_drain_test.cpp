@@ -70,4 +70,30 @@ TEST(DrainWatchTest, WaitsWhileOutputGoesOutAndDiscardsWhatStalls) {
   }
 }
 
+// After an interruption or the time-out the close gives a slow line that
+// keeps moving about a second in all, not the usual limit; a line that
+// finishes within it is not cut.
+TEST(DrainWatchTest, HurriedCloseGivesUpWithinASecond) {
+  const DrainCase cases[] = {
+      {"slow line keeps moving",
+       {{0, 4000, false, Step::kLookAgain},
+        {400, 3000, false, Step::kLookAgain},
+        {800, 2000, false, Step::kLookAgain},
+        {1000, 1900, false, Step::kDiscard}}},
+      {"line done in time",
+       {{0, 300, false, Step::kLookAgain},
+        {500, 0, false, Step::kLookAgain},
+        {600, 0, true, Step::kDone}}},
+  };
+  for (const DrainCase& c : cases) {
+    const auto start = DrainWatch::Clock::time_point{} + std::chrono::hours(1);
+    DrainWatch watch(start, serial_detail::kDrainStall, serial_detail::kHurriedDrainLimit);
+    for (const Look& look : c.looks) {
+      EXPECT_EQ(watch.look(look.queued, look.transmitterEmpty, start + milliseconds(look.atMs)),
+                look.step)
+          << c.name << " at " << look.atMs << " ms";
+    }
+  }
+}
+
 }  // namespace

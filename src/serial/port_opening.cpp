@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "serial/capture_file_check.h"
 #include "serial/network_address.h"
 
 namespace {
@@ -32,7 +33,11 @@ int openDevice(const PortRequest& request, const PortEnvironment& env, SerialLin
   // the device it points at; a network port names its server, no device of
   // this machine.
   std::string device = request.portName;
-  int err = isNetworkPort(device) ? 0 : resolvePort(request.portName, env, &device);
+  if (isNetworkPort(device)) return line.open(device);
+  int err = resolvePort(request.portName, env, &device);
+  if (err == 0 && request.captureFile != nullptr) {
+    err = checkNotCaptureFile(device, request.captureFile);
+  }
   return err != 0 ? err : line.open(device);
 }
 

@@ -13,6 +13,9 @@ struct PortRequest {
   const char* portName = "COM1";
   LineSettings line;
   bool showSettings = false;  // print the settings before applying them
+  // The capture file, which must not be the port's own device (then the
+  // port is busy); nullptr for none.
+  const char* captureFile = nullptr;
 };
 
 // Returns 0 when the line is ready, or the failing step's result from the

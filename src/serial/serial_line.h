@@ -49,6 +49,10 @@ class SerialLine {
   virtual int collect(size_t* queued) = 0;
   virtual size_t take(uint8_t* buffer, size_t max) = 0;
   virtual int check() const = 0;
+  // Whether awaitLine() would return at once, a line having come in already:
+  // the worker then need not hand its file over before waiting. False where
+  // the kind of port cannot tell.
+  virtual bool lineWaiting() const { return false; }
 
   // Transmit: hands text to the line after whatever earlier text still waits.
   // Never waits and never cuts: what cannot go out now follows as the line
@@ -73,4 +77,8 @@ class SerialLine {
 
   // Lets the port go; the kind of port says what it leaves behind.
   virtual void close() = 0;
+  // As close(), at an end the user or the silence asked for (an interruption,
+  // the time-out): output still waiting gets about a second in all, not as
+  // long as it keeps moving.
+  virtual void closeSoon() { close(); }
 };

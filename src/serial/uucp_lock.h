@@ -19,7 +19,8 @@ const std::vector<std::string>& uucpLockDirs();
 std::string uucpLockName(const std::string& devicePath);
 
 // The process id a lock file holds: ten-column text ("%10d\n") or a binary
-// int. 0 when the content is neither.
+// int. 0 when the content is neither, or when its number cannot be a process
+// id (not positive, or beyond pid_t).
 long uucpLockPid(const std::string& content);
 
 // Whether a live process other than this one holds a lock on the device in

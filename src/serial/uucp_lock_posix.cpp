@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace serial_detail {
 
@@ -33,6 +34,13 @@ std::string readSmallFile(const std::string& path) {
   }
   ::close(fd);
   return std::string(buffer, filled);
+}
+
+// A number beyond pid_t names no process: cast, 4294967295 would become -1
+// (kill() asks about every process) and 4294967297 process 1. Numbers above
+// the kernel's pid_max need no test of their own: kill() finds no such process.
+long asPid(long long number) {
+  return number > 0 && number <= std::numeric_limits<pid_t>::max() ? static_cast<long>(number) : 0;
 }
 
 bool processAlive(long pid) {
@@ -75,7 +83,7 @@ long uucpLockPid(const std::string& content) {
                           content[digitsEnd] == ' ' || content[digitsEnd] == '\t';
     // More digits than any pid has: not a pid.
     if (endsWell && (digitsEnd == std::string::npos ? content.size() : digitsEnd) - i <= 10) {
-      return std::strtol(content.c_str() + i, nullptr, 10);
+      return asPid(std::strtoll(content.c_str() + i, nullptr, 10));
     }
   }
   // The older binary form: the pid as a native int, nothing else.

@@ -41,6 +41,13 @@ pid_t deadPid() {
   return child;
 }
 
+// The highest process id the kernel hands out.
+long pidMax() {
+  long most = 0;
+  std::ifstream("/proc/sys/kernel/pid_max") >> most;
+  return most > 0 ? most : 4194304;
+}
+
 TEST(UucpLockPidTest, ReadsTheTextAndTheBinaryForm) {
   const struct {
     std::string content;
@@ -62,6 +69,12 @@ TEST(UucpLockPidTest, ReadsTheTextAndTheBinaryForm) {
       {"4242x\n", 0},
       {"-4242\n", 0},
       {"99999999999999999999\n", 0},
+      // Beyond pid_t: not a pid, nor a pid once cast (-1, 0, 1).
+      {"2147483647\n", 2147483647},
+      {"2147483648\n", 0},
+      {"4294967295\n", 0},
+      {"4294967296\n", 0},
+      {"4294967297\n", 0},
       {std::string("42\0\0\0", 5), 0},
   };
   for (const auto& c : cases) EXPECT_EQ(uucpLockPid(c.content), c.pid) << '"' << c.content << '"';
@@ -131,6 +144,7 @@ TEST_F(UucpLockHeldTest, StaleOrEmptyLocksHoldNothing) {
       {"dead process", textPid(deadPid())},
       {"dead process, binary", binaryPid(deadPid())},
       {"this very process", textPid(getpid())},
+      {"above the kernel's pid_max", textPid(pidMax() + 1)},
       {"empty", ""},
       {"garbage", "locked\n"},
   };
