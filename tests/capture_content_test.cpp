@@ -90,7 +90,8 @@ TEST_F(CaptureContentTest, CtrlYFlushesWhileTheRunGoesOn) {
   auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt"});
   ASSERT_NE(run, nullptr);
   ASSERT_TRUE(device.send("a\nb\n\x19\n"));
-  EXPECT_EQ(awaitWorkFile("out.spt"), "a\r\nb\r\n");
+  // The file is live: the line feed after Ctrl-Y may already be in it too.
+  EXPECT_EQ(awaitWorkFile("out.spt").substr(0, 6), "a\r\nb\r\n");
   EXPECT_TRUE(run->running());
 
   ASSERT_TRUE(device.send("c\n\x1a\n"));
