@@ -198,8 +198,8 @@ void checkAppending(const uint8_t* data, size_t size, const ArgumentList& args) 
   const OptionWord& option = kOptionWords[size % kOptions];
   const std::string word = option.word;
   // Options whose value is checked beyond being there.
-  const bool checkedValue =
-      word == "-ms" || word == "-me" || word == "--fail-on" || word == "--max-time";
+  const bool checkedValue = word == "-ms" || word == "-me" || word == "--fail-on" ||
+                            word == "--max-time" || word == "--wait";
   const bool longOption = word.rfind("--", 0) == 0;
 
   const AppendedParse alone(data, size, {option.word});
@@ -244,9 +244,17 @@ void checkAppending(const uint8_t* data, size_t size, const ArgumentList& args) 
       check(inlined.p.result.outcome == ParseOutcome::kUsage, "'=' after a flag: usage");
     }
   }
+  // The long number options take a whole number only, clamped.
   const AppendedParse maxTime(data, size, {"--max-time", value});
   if (maxTime.p.result.outcome == ParseOutcome::kRun) {
     check(maxTime.p.settings.maxTimeSeconds == expected, "--max-time takes its value, clamped");
+  }
+  const AppendedParse wait(data, size, {"--wait", value});
+  check((wait.p.result.outcome == ParseOutcome::kRun) ==
+            (maxTime.p.result.outcome == ParseOutcome::kRun),
+        "--wait takes the numbers --max-time takes");
+  if (wait.p.result.outcome == ParseOutcome::kRun) {
+    check(wait.p.settings.waitSeconds == expected, "--wait takes its value, clamped");
   }
 }
 
