@@ -1,5 +1,6 @@
 // The capture file a user names is the file created, whatever its characters
 // and however long its path, and messages show the name as typed.
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -46,6 +47,25 @@ TEST_F(CaptureFileNameTest, ANameInAnyScriptIsThatFile) {
     EXPECT_EQ(workFiles(), std::vector<std::string>{name});
     fs::remove(work().file(name));
   }
+}
+
+// The run summary and the raw copy are named the same way.
+TEST_F(CaptureFileNameTest, SummaryAndRawCopyInAnyScriptAreThoseFiles) {
+  const std::string summary = "\xE6\x97\xA5\xE6\x9C\xAC.json";
+  const std::string raw =
+      "\xC5\x81\xC3\xB3"
+      "d\xC5\xBA.raw";
+  auto run = start({"COM200", "-f", "out.spt", "--raw", raw, "--summary", summary},
+                   {{"LC_ALL", "C.UTF-8"}});
+  ProgramResult result = finish(*run);
+  EXPECT_EQ(result.status, 1) << result.out;
+  std::vector<std::string> files = workFiles();
+  std::sort(files.begin(), files.end());
+  std::vector<std::string> expected = {"out.spt", raw, summary};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(files, expected);
+  EXPECT_NE(workFile(summary).find("\"end\": \"open-failure\""), std::string::npos)
+      << workFile(summary);
 }
 
 TEST_F(CaptureFileNameTest, AMissingFolderIsReportedWithTheNameAsTyped) {

@@ -3,13 +3,17 @@
 
 #include <string>
 
+#include "capture/wide_text_win32.h"
 #include "control/summary_file.h"
 
 int replaceFile(const char* path, std::string_view content) {
   // One run writes one summary: the process number makes the name its own.
-  const std::string temporary =
-      std::string(path) + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
-  HANDLE h = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  // Named through UTF-16, so that the file is the one the user named
+  // whatever its characters and length.
+  const std::wstring target = openablePath(path);
+  const std::wstring temporary =
+      openablePath(std::string(path) + "." + std::to_string(GetCurrentProcessId()) + ".tmp");
+  HANDLE h = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
   DWORD error = 0;
@@ -25,10 +29,10 @@ int replaceFile(const char* path, std::string_view content) {
   }
   if (error == 0 && !FlushFileBuffers(h)) error = GetLastError();
   if (!CloseHandle(h) && error == 0) error = GetLastError();
-  if (error == 0 &&
-      !MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (error == 0 && !MoveFileExW(temporary.c_str(), target.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = GetLastError();
   }
-  if (error != 0) DeleteFileA(temporary.c_str());
+  if (error != 0) DeleteFileW(temporary.c_str());
   return static_cast<int>(error);
 }
