@@ -1,5 +1,8 @@
 #include "target_program.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -91,6 +94,28 @@ void undefineWinePorts(const std::map<int, std::string>& devices) {
   }
   // Until its server ends, Wine keeps the devices of the ports it took up.
   restartWineServer();
+}
+
+// A claim is a file created exclusively beside the prefix's device links;
+// the prefix is made afresh for each test stage, so none outlives it.
+std::string claimFile(int number) {
+  return winePrefix() + "/sercap-test-com" + std::to_string(number) + ".claimed";
+}
+
+int claimWinePortNumber() {
+  for (int number = 30; number < 100; ++number) {
+    const int fd = ::open(claimFile(number).c_str(), O_CREAT | O_EXCL | O_WRONLY, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+      return number;
+    }
+  }
+  return 0;
+}
+
+void releaseWinePortNumber(int number) {
+  std::error_code ignored;
+  std::filesystem::remove(claimFile(number), ignored);
 }
 
 void removeWinePort(int number) {

@@ -29,6 +29,13 @@ int hangUpError();
 bool linkWinePort(int number, const std::string& device);
 void removeWinePort(int number);
 
+// A COM number from 30 to 99 that no other test of the Wine prefix holds,
+// for a test that makes its port appear and vanish by its own links (tests
+// run in parallel and share the prefix); 0 when none is free.
+// releaseWinePortNumber() gives it back.
+int claimWinePortNumber();
+void releaseWinePortNumber(int number);
+
 // Defines COM ports as Wine itself defines them, in its port list in the
 // registry, and restarts the prefix's server so that Wine takes them up: then
 // they stand in the system's serial device map, as real ports do (a bare
