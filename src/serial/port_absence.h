@@ -9,7 +9,8 @@
 inline constexpr int kPortMissing = 2;
 
 // Whether the port is not back yet after it was lost: missing, or its old
-// device node still lingering for a moment after an unplug.
+// device node still lingering for a moment after an unplug; for a network
+// port, its server not accepting yet (restarting, its machine rebooting).
 bool isPortAway(int error);
 
 // Whether the open was refused in the way a port refuses it for a moment

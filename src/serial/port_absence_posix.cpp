@@ -4,8 +4,22 @@
 #include "serial/port_absence.h"
 
 bool isPortAway(int error) {
-  // An unplugged adapter's node answers ENODEV (or ENXIO, EIO) until it goes.
-  return error == ENOENT || error == ENODEV || error == ENXIO || error == EIO;
+  switch (error) {
+    // An unplugged adapter's node answers ENODEV (or ENXIO, EIO) until it goes.
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+    // A network port's server restarting, or its machine rebooting.
+    case ECONNREFUSED:
+    case ECONNRESET:
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool isBriefRefusal(int error) {

@@ -1,5 +1,6 @@
 // The open errors of a port that is away or just appearing, on Windows.
-#include <windows.h>
+// winsock2.h brings windows.h, and the socket errors a network port answers.
+#include <winsock2.h>
 
 #include "serial/port_absence.h"
 
@@ -20,6 +21,12 @@ bool isPortAway(int error) {
     case kNoSuchDevice:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
+    // A network port's server restarting, or its machine rebooting.
+    case WSAECONNREFUSED:
+    case WSAECONNRESET:
+    case WSAETIMEDOUT:
+    case WSAEHOSTUNREACH:
+    case WSAENETUNREACH:
       return true;
     default:
       return false;

@@ -30,6 +30,18 @@ class NetTest : public SercapTest {
     return run;
   }
 
+  // Waits until sercap's output holds `text`.
+  static bool awaitOutput(ProgramRun& run, const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (run.outputSoFar().find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > deadline || !run.running()) {
+        return run.outputSoFar().find(text) != std::string::npos;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    return true;
+  }
+
   // Waits until the capture file begins with `text`.
   bool awaitCaptured(const std::string& file, const std::string& text) {
     const auto deadline = std::chrono::steady_clock::now() + 20s;
@@ -149,6 +161,37 @@ TEST_F(NetTest, ServerStoppedMidCaptureIsALineFailure) {
     ProgramResult result = finish(*run);
     EXPECT_EQ(result.status, 32) << result.out;
     EXPECT_EQ(workFile("cap.spt"), "first line\r\nsecond");
+  }
+}
+
+// With --reconnect, a server that goes away is waited for, its connection
+// refused meanwhile, and the capture goes on into the same file once it is
+// back, as it does for an adapter unplugged and plugged in again.
+TEST_F(NetTest, ReconnectWaitsForARestartedServer) {
+  for (bool rfc2217 : {true, false}) {
+    SCOPED_TRACE(rfc2217 ? "rfc2217" : "tcp");
+    const std::string file = rfc2217 ? "rfc2217.spt" : "tcp.spt";
+    PtyDevice device;
+    Ser2net server(device.slavePath());
+    const std::string url = urlFor(server, rfc2217);
+    auto run = start({url, "--reconnect", "-ntx", "2", "-t", "30", "-f", file});
+    ASSERT_TRUE(awaitTransmission(device, *run));
+    ASSERT_TRUE(device.send("one\npart"));
+    ASSERT_TRUE(awaitCaptured(file, "one\r\npart"));
+    server.stop();
+    ASSERT_TRUE(awaitOutput(*run, "\n>>>port " + url + " lost, error : ")) << run->outputSoFar();
+    // Refused for more than a pass before the server is back.
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(run->running()) << run->outputSoFar();
+    server.restart();
+    ASSERT_TRUE(awaitOutput(*run, "\n>>>port " + url + " back\n")) << run->outputSoFar();
+    // The second transmission, through the new connection, shows the line through.
+    ASSERT_TRUE(awaitTransmission(device, *run));
+    ASSERT_TRUE(device.send("ial\ntwo\n\x1a\n"));
+    ProgramResult result = finish(*run);
+
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(workFile(file), "one\r\npartial\r\ntwo\r\n");
   }
 }
 

@@ -55,11 +55,21 @@ std::string Ser2net::binary() {
   return "";
 }
 
-Ser2net::Ser2net(const std::string& device) {
+Ser2net::Ser2net(const std::string& device) : device_(device) {
   rfc2217Port_ = freeLocalPort();
   do {
     tcpPort_ = freeLocalPort();
   } while (tcpPort_ == rfc2217Port_);
+  start();
+}
+
+void Ser2net::restart() {
+  stop();
+  start();
+}
+
+void Ser2net::start() {
+  const std::string& device = device_;
   const std::string config = dir_.file("ser2net.yaml");
   std::ofstream(config) << "connection: &rfc2217\n"
                         << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << rfc2217Port_ << "\n"

@@ -24,8 +24,13 @@ class Ser2net {
 
   // Stops ser2net now: every connection it serves closes.
   void stop();
+  // Starts it again on the same ports, as a restarted server comes back.
+  void restart();
 
  private:
+  void start();
+
+  std::string device_;
   TempDir dir_;
   int rfc2217Port_ = 0;
   int tcpPort_ = 0;
