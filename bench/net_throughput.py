@@ -16,6 +16,7 @@ import argparse
 import os
 import pty
 import random
+import select
 import socket
 import subprocess
 import sys
@@ -50,17 +51,36 @@ def listening(port):
         return any(f"0100007F:{port:04X}" in line and " 0A " in line for line in table)
 
 
-def push(master, data):
+def push(master, data, child):
+    """Writes all of data, or stops when the reader has ended."""
     view = memoryview(data)
     while view:
-        view = view[os.write(master, view[: 1 << 16]):]
+        _, ready, _ = select.select([], [master], [], 1)
+        if ready:
+            view = view[os.write(master, view[: 1 << 16]):]
+        elif child.poll() is not None:
+            return
+
+
+def start_reader(command, out):
+    """Starts the reader once ser2net has let the previous client's device go:
+    until then it turns a new client away (with a line of text, which is not
+    kept in the output)."""
+    for _ in range(10):
+        child = subprocess.Popen(command, stdout=subprocess.DEVNULL)
+        time.sleep(1.5)  # connected and, for RFC 2217, configured
+        if child.poll() is None:
+            return child
+        if os.path.exists(out):
+            os.remove(out)
+        time.sleep(1)
+    sys.exit(f"{command[0]}: turned away by ser2net ten times")
 
 
 def run(name, command, master, data, out, expected, ctrl_z):
-    child = subprocess.Popen(command, stdout=subprocess.DEVNULL)
-    time.sleep(1.5)  # connected and, for RFC 2217, configured
+    child = start_reader(command, out)
     start = time.monotonic()
-    push(master, data + (b"\x1a\n" if ctrl_z else b""))
+    push(master, data + (b"\x1a\n" if ctrl_z else b""), child)
     if not ctrl_z:
         while (os.path.getsize(out) if os.path.exists(out) else 0) < expected:
             if child.poll() is not None or time.monotonic() - start > 300:
