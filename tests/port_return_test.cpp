@@ -64,19 +64,6 @@ class PortReturnTest : public SercapTest {
     device.hangUp();
   }
 
-  // Waits until sercap's output holds `text`.
-  static bool awaitOutput(ProgramRun& run, const std::string& text,
-                          milliseconds timeout = milliseconds(20000)) {
-    const auto deadline = ProgramRun::Clock::now() + timeout;
-    while (run.outputSoFar().find(text) == std::string::npos) {
-      if (ProgramRun::Clock::now() >= deadline || !run.running()) {
-        return run.outputSoFar().find(text) != std::string::npos;
-      }
-      std::this_thread::sleep_for(milliseconds(20));
-    }
-    return true;
-  }
-
   std::string waitingLine() const { return "\n>>>waiting for port " + shownName() + "\n"; }
   std::string lostLine() const {
     return "\n>>>port " + shownName() + " lost, error : " + std::to_string(hangUpError()) +

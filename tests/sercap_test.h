@@ -94,6 +94,19 @@ class SercapTest : public ::testing::Test {
     return run;
   }
 
+  // Waits until sercap's output holds `text`.
+  static bool awaitOutput(ProgramRun& run, const std::string& text,
+                          std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    const auto deadline = ProgramRun::Clock::now() + timeout;
+    while (run.outputSoFar().find(text) == std::string::npos) {
+      if (ProgramRun::Clock::now() >= deadline || !run.running()) {
+        return run.outputSoFar().find(text) != std::string::npos;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+  }
+
   // Waits for the first byte that `run` transmits to the device.
   static bool awaitTransmission(PtyDevice& device, ProgramRun& run) {
     if (device.receive(1, std::chrono::seconds(20)).size() == 1) return true;

@@ -30,18 +30,6 @@ class NetTest : public SercapTest {
     return run;
   }
 
-  // Waits until sercap's output holds `text`.
-  static bool awaitOutput(ProgramRun& run, const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (run.outputSoFar().find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > deadline || !run.running()) {
-        return run.outputSoFar().find(text) != std::string::npos;
-      }
-      std::this_thread::sleep_for(20ms);
-    }
-    return true;
-  }
-
   // Waits until the capture file begins with `text`.
   bool awaitCaptured(const std::string& file, const std::string& text) {
     const auto deadline = std::chrono::steady_clock::now() + 20s;
