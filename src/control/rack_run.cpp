@@ -16,13 +16,13 @@ namespace {
 constexpr int kResultFailText = 3;
 constexpr int kResultNoEndMark = 5;
 
-// Whether two paths lead to one file that exists.
 // Names are UTF-8 on every platform (Windows' command line is converted), so
 // they are read as such rather than in the system's code page.
 std::filesystem::path utf8Path(const char* name) {
   return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(name)));
 }
 
+// Whether two paths lead to one file that exists.
 bool sameFile(const char* a, const char* b) {
   std::error_code ignored;
   return b != nullptr && std::filesystem::equivalent(utf8Path(a), utf8Path(b), ignored);
