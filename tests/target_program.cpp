@@ -34,6 +34,12 @@ bool restartWineServer() {
   return quietly("wineserver -p") && quietly("wine cmd /c exit");
 }
 
+// A claim is a file created exclusively beside the prefix's device links;
+// the prefix is made afresh for each test stage, so none outlives it.
+std::string claimFile(int number) {
+  return winePrefix() + "/sercap-test-com" + std::to_string(number) + ".claimed";
+}
+
 }  // namespace
 
 const std::string& sercapProgram() {
@@ -94,12 +100,6 @@ void undefineWinePorts(const std::map<int, std::string>& devices) {
   }
   // Until its server ends, Wine keeps the devices of the ports it took up.
   restartWineServer();
-}
-
-// A claim is a file created exclusively beside the prefix's device links;
-// the prefix is made afresh for each test stage, so none outlives it.
-std::string claimFile(int number) {
-  return winePrefix() + "/sercap-test-com" + std::to_string(number) + ".claimed";
 }
 
 int claimWinePortNumber() {

@@ -69,14 +69,13 @@ void Ser2net::restart() {
 }
 
 void Ser2net::start() {
-  const std::string& device = device_;
   const std::string config = dir_.file("ser2net.yaml");
   std::ofstream(config) << "connection: &rfc2217\n"
                         << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << rfc2217Port_ << "\n"
-                        << "  connector: serialdev," << device << ",9600n81,local\n"
+                        << "  connector: serialdev," << device_ << ",9600n81,local\n"
                         << "connection: &raw\n"
                         << "  accepter: tcp,127.0.0.1," << tcpPort_ << "\n"
-                        << "  connector: serialdev," << device << ",9600n81,local\n";
+                        << "  connector: serialdev," << device_ << ",9600n81,local\n";
   // -n: foreground; -u: no UUCP lock files; -P: a pid file of its own.
   run_ = std::make_unique<ProgramRun>(
       binary(), std::vector<std::string>{"-n", "-u", "-c", config, "-P", dir_.file("pid")},
