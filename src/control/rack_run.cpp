@@ -102,6 +102,11 @@ int RackRun::finish(const End& e) {
   s.lineErrors = lineErrors_;
   s.signal = e.signal;
   s.reconnects = e.reconnects;
+  const DialogueSettings& dialogue = settings_.dialogue;
+  s.endTextsGiven = !dialogue.endTexts.empty();
+  if (e.endText) s.endText = dialogue.endTexts[*e.endText];
+  if (!dialogue.steps.empty())
+    s.expect = RunSummary::ExpectProgress{dialogue.steps.size(), e.stepsMatched};
   // Renamed over the capture or the raw file, the summary would replace it.
   if (sameFile(settings_.summaryPath, settings_.outputPath) ||
       sameFile(settings_.summaryPath, settings_.rawPath)) {

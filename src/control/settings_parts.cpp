@@ -7,6 +7,7 @@ LineSettings lineSettingsOf(const CaptureSettings& settings) {
   line.parityCode = settings.parityCode;
   line.stopBitCode = settings.stopBitCode;
   line.flowControl = settings.flowControl;
+  line.readByArrival = settings.dialogue.enabled();
   return line;
 }
 
@@ -36,5 +37,6 @@ WorkerSettings workerSettingsOf(const CaptureSettings& settings) {
   worker.progress = settings.progress;
   worker.survivesLoss = settings.reconnect;
   worker.filter = filterSettingsOf(settings);
+  worker.dialogue = settings.dialogue;
   return worker;
 }

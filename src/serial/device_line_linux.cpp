@@ -235,6 +235,7 @@ int DeviceLine::empty() {
 LineFault DeviceLine::configure(const LineSettings& settings) {
   Impl& m = *impl_;
   if (m.fd < 0) return {LineStep::kSettings, EBADF};
+  m.queue.readByArrival(settings.readByArrival);
   serial_detail::RawLineMode mode;
   mode.rate = settings.baudRate;
   mode.parityCode = settings.parityCode;

@@ -51,6 +51,7 @@ void NetworkLine::forgetConnection() {
 }
 
 LineFault NetworkLine::configure(const LineSettings& settings) {
+  queue_.readByArrival(settings.readByArrival);
   if (!rfc2217_) return {};
   return negotiate(settings);
 }

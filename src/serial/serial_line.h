@@ -36,7 +36,8 @@ class SerialLine {
   virtual LineFault configure(const LineSettings& settings) = 0;
 
   // Wait for a line: blocks until a line feed has come in since the previous
-  // wait returned (several give one wake-up), or the line's queue is full.
+  // wait returned (several give one wake-up), or the line's queue is full;
+  // read by arrival (LineSettings::readByArrival), until any byte waits.
   // Returns 0, kWaitStopped after stopWaiting(), or the error number of a
   // line that failed (hang-up, I/O error). Meanwhile waiting text is sent as
   // the line takes it.
@@ -60,6 +61,10 @@ class SerialLine {
   // the result is not reported. unsent() is what has not gone out yet;
   // awaitSent() waits up to `limit` for more of it to go and returns unsent().
   virtual void transmit(const char* text, size_t length) = 0;
+  // Callers skip a transmission while this much of earlier ones is unsent:
+  // a device that takes nothing must not make the output grow for as long
+  // as the run lasts.
+  static constexpr size_t kTransmitBacklog = size_t{1} << 20;
   virtual size_t unsent() const = 0;
   virtual size_t awaitSent(std::chrono::milliseconds limit) = 0;
 
