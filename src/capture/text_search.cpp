@@ -1,10 +1,12 @@
 // The search goes byte by byte only while a match is partial, at the start of
 // a piece (what the previous piece began) and over its last bytes (what the
-// next one may finish); in between it skips.
+// next one may finish); in between, the pair scan finds the candidates.
 #include "capture/text_search.h"
 
 #include <algorithm>
 #include <cstring>
+
+#include "capture/pair_scan.h"
 
 TextSearch::TextSearch(std::string text) : text_(std::move(text)), fallback_(text_.size(), 0) {
   for (size_t i = 1, k = 0; i < text_.size(); ++i) {
@@ -12,9 +14,6 @@ TextSearch::TextSearch(std::string text) : text_(std::move(text)), fallback_(tex
     if (text_[i] == text_[k]) ++k;
     fallback_[i] = k;
   }
-  const size_t m = text_.size();
-  std::fill(std::begin(skip_), std::end(skip_), m);
-  for (size_t i = 0; i + 1 < m; ++i) skip_[static_cast<uint8_t>(text_[i])] = m - 1 - i;
 }
 
 bool TextSearch::step(uint8_t byte) {
@@ -28,12 +27,13 @@ bool TextSearch::step(uint8_t byte) {
 
 size_t TextSearch::skipSearch(const uint8_t* data, size_t length) const {
   const size_t m = text_.size();
+  if (length < m) return kNotFound;
   const auto* text = reinterpret_cast<const uint8_t*>(text_.data());
-  const uint8_t last = text[m - 1];
-  for (size_t at = 0; at + m <= length;) {
-    const uint8_t under = data[at + m - 1];
-    if (under == last && std::memcmp(data + at, text, m - 1) == 0) return at + m;
-    at += skip_[under];
+  const size_t positions = length - m + 1;
+  for (size_t at = 0; at < positions; ++at) {
+    at += findBytePair(data + at, positions - at, text[0], text[m - 1], m - 1);
+    if (at == positions) break;
+    if (std::memcmp(data + at, text, m) == 0) return at + m;
   }
   return kNotFound;
 }

@@ -1,7 +1,8 @@
 // A search for one text in bytes that arrive in pieces: an occurrence may be
 // split across any number of pieces. A byte that breaks a partial match is
 // never skipped (prefix table), and whole occurrences inside a piece are
-// found by skipping (Horspool), so a search costs little per byte.
+// found through their first and last bytes, many places at a time
+// (pair_scan.h), so a search costs little per byte.
 #pragma once
 
 #include <cstddef>
@@ -36,6 +37,5 @@ class TextSearch {
 
   std::string text_;
   std::vector<size_t> fallback_;  // length of the longest proper border of text_[0..i]
-  size_t skip_[256];              // Horspool's shift for the byte under the text's end
   size_t matched_ = 0;            // bytes of the text matched so far
 };
