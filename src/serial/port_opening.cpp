@@ -5,7 +5,6 @@
 #include <string>
 
 #include "serial/capture_file_check.h"
-#include "serial/network_address.h"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include <mutex>
 #include <string>
 
-#include "serial/com_port_session.h"
 #include "serial/input_queue.h"
 #include "serial/line_settings.h"
-#include "serial/net_socket.h"
+#include "serial/network/com_port_session.h"
+#include "serial/network/net_socket.h"
+#include "serial/network/telnet_codec.h"
 #include "serial/serial_line.h"
-#include "serial/telnet_codec.h"
 
 class NetworkLine final : public SerialLine {
  public:
