@@ -25,9 +25,9 @@
 #include "serial/device_line.h"
 #include "serial/input_queue.h"
 #include "serial/line_errors_linux.h"
-#include "serial/line_termios2.h"
-#include "serial/output_drain.h"
-#include "serial/port_checks.h"
+#include "serial/line_termios2_linux.h"
+#include "serial/output_drain_linux.h"
+#include "serial/port_checks_linux.h"
 
 namespace {
 

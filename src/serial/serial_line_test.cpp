@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "serial/input_queue.h"
-#include "serial/line_termios2.h"
+#include "serial/line_termios2_linux.h"
 #include "testing/test_pty.h"
 
 namespace {
