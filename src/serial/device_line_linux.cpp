@@ -225,7 +225,7 @@ bool DeviceLine::isOpen() const {
   return impl_->fd >= 0;
 }
 
-int DeviceLine::empty() {
+int DeviceLine::purge() {
   Impl& m = *impl_;
   if (m.fd < 0) return EBADF;
   m.queue.clear();
