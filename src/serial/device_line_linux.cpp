@@ -237,21 +237,25 @@ LineFault DeviceLine::configure(const LineSettings& settings) {
   if (m.fd < 0) return {LineStep::kSettings, EBADF};
   serial_detail::RawLineMode mode;
   mode.rate = settings.baudRate;
-  mode.parityCode = settings.parityCode;
-  mode.stopBitCode = settings.stopBitCode;
-  mode.hardwareHandshake = settings.flowControl == 2;
+  mode.parity = settings.parity;
+  mode.stopBits = settings.stopBits;
+  mode.hardwareHandshake = settings.modemLines == ModemLines::kHandshake;
   int err = serial_detail::setRawLine(m.fd, mode);
   // Some drivers answer a rate they cannot make with success and keep their
   // old one: only the rate read back tells.
   if (err == 0) err = serial_detail::confirmLineRate(m.fd, mode.rate);
   if (err != 0) return {LineStep::kSettings, err};
 
-  if (settings.flowControl == 0) {
-    err = modemLines(m.fd, TIOCMBIC, TIOCM_DTR | TIOCM_RTS);
-  } else if (settings.flowControl == 2) {
-    err = modemLines(m.fd, TIOCMBIS, TIOCM_DTR);  // RTS belongs to the handshake
-  } else {
-    err = modemLines(m.fd, TIOCMBIS, TIOCM_DTR | TIOCM_RTS);
+  switch (settings.modemLines) {
+    case ModemLines::kLow:
+      err = modemLines(m.fd, TIOCMBIC, TIOCM_DTR | TIOCM_RTS);
+      break;
+    case ModemLines::kHandshake:
+      err = modemLines(m.fd, TIOCMBIS, TIOCM_DTR);  // RTS belongs to the handshake
+      break;
+    case ModemLines::kHigh:
+      err = modemLines(m.fd, TIOCMBIS, TIOCM_DTR | TIOCM_RTS);
+      break;
   }
   // A tty has no read time-outs, event mask or I/O requests to set up.
   if (err == 0 || noModemLines(err)) return {};
@@ -341,31 +345,31 @@ size_t DeviceLine::awaitSent(std::chrono::milliseconds limit) {
   return m.outLeft.load();
 }
 
-int DeviceLine::applySignal(int code) {
+int DeviceLine::applySignal(LineSignal signal) {
   const int fd = impl_->fd;
   if (fd < 0) return EBADF;
   int r;
-  switch (code) {
-    case 1:
+  switch (signal) {
+    case LineSignal::kSetXoff:
       r = tcflow(fd, TCOOFF);
       break;
-    case 2:
+    case LineSignal::kSetXon:
       r = tcflow(fd, TCOON);
       break;
-    case 3:
+    case LineSignal::kSetRts:
       return modemLines(fd, TIOCMBIS, TIOCM_RTS);
-    case 4:
+    case LineSignal::kClrRts:
       return modemLines(fd, TIOCMBIC, TIOCM_RTS);
-    case 5:
+    case LineSignal::kSetDtr:
       return modemLines(fd, TIOCMBIS, TIOCM_DTR);
-    case 6:
+    case LineSignal::kClrDtr:
       return modemLines(fd, TIOCMBIC, TIOCM_DTR);
-    case 7:
+    case LineSignal::kResetDevice:
       return ENOTSUP;  // a device reset has no POSIX counterpart
-    case 8:
+    case LineSignal::kSetBreak:
       r = ioctl(fd, TIOCSBRK);
       break;
-    case 9:
+    case LineSignal::kClrBreak:
       r = ioctl(fd, TIOCCBRK);
       break;
     default:

@@ -459,10 +459,21 @@ size_t DeviceLine::awaitSent(std::chrono::milliseconds limit) {
   return m.outLeft.load();
 }
 
-int DeviceLine::applySignal(int code) {
+// A signal's value is its escape code.
+static_assert(static_cast<DWORD>(LineSignal::kSetXoff) == SETXOFF &&
+              static_cast<DWORD>(LineSignal::kSetXon) == SETXON &&
+              static_cast<DWORD>(LineSignal::kSetRts) == SETRTS &&
+              static_cast<DWORD>(LineSignal::kClrRts) == CLRRTS &&
+              static_cast<DWORD>(LineSignal::kSetDtr) == SETDTR &&
+              static_cast<DWORD>(LineSignal::kClrDtr) == CLRDTR &&
+              static_cast<DWORD>(LineSignal::kResetDevice) == RESETDEV &&
+              static_cast<DWORD>(LineSignal::kSetBreak) == SETBREAK &&
+              static_cast<DWORD>(LineSignal::kClrBreak) == CLRBREAK);
+
+int DeviceLine::applySignal(LineSignal signal) {
   Impl& m = *impl_;
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
-  return m.comm->escapeCommFunction(m.h, static_cast<DWORD>(code)) ? 0 : errorNumber(lastError());
+  return m.comm->escapeCommFunction(m.h, static_cast<DWORD>(signal)) ? 0 : errorNumber(lastError());
 }
 
 void DeviceLine::stopWaiting() {

@@ -17,6 +17,7 @@
 #include "serial/line_errors.h"
 #include "serial/line_faults.h"
 #include "serial/line_settings.h"
+#include "serial/line_signals.h"
 
 class SerialLine {
  public:
@@ -68,8 +69,8 @@ class SerialLine {
   // the main thread's once the worker has stopped.
   virtual std::optional<LineErrors> lineErrors() { return std::nullopt; }
 
-  // Applies a line signal code 1..9 (SETXOFF .. CLRBREAK). 0 or an error number.
-  virtual int applySignal(int code) = 0;
+  // Applies a line signal. 0 or an error number.
+  virtual int applySignal(LineSignal signal) = 0;
 
   // Wakes a waiting worker; awaitLine() returns kWaitStopped from now on.
   // Thread-safe.

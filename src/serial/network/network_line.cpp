@@ -209,9 +209,9 @@ size_t NetworkLine::awaitSent(std::chrono::milliseconds limit) {
   return outLeft_.load();
 }
 
-int NetworkLine::applySignal(int code) {
+int NetworkLine::applySignal(LineSignal signal) {
   std::string request;
-  if (!rfc2217_ || !comPortSignalRequest(code, &request)) return kNotPossibleError;
+  if (!rfc2217_ || !comPortSignalRequest(signal, &request)) return kNotPossibleError;
   queueOutput(request);
   return sendError_;
 }

@@ -62,7 +62,7 @@ class NetworkLine final : public SerialLine {
   size_t awaitSent(std::chrono::milliseconds limit) override;
   // Signals go to the server as option 44 requests; tcp:// carries none
   // (kNotPossibleError), nor do SETXOFF and SETXON.
-  int applySignal(int code) override;
+  int applySignal(LineSignal signal) override;
   void stopWaiting() override;
   void close() override { socket_.close(); }
 
