@@ -39,10 +39,6 @@ constexpr milliseconds kPass{1000};
 constexpr milliseconds kTransmitStall{1000};
 // How often a waiting transmission looks for an interruption.
 constexpr milliseconds kTransmitSlice{100};
-// A transmission is skipped, not queued, while the line still holds this much
-// of earlier ones: a device that takes nothing must not make the queue grow
-// for as long as the run lasts.
-constexpr size_t kTransmitBacklog = size_t{1} << 20;
 
 // Waits while the line takes a transmission, until all of it is taken, it
 // stalls, or the next pass is due (the rest then goes out as the line takes
@@ -94,7 +90,7 @@ void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine&
     // Transmissions pause while the port is away; none is counted.
     if (transmissionsLeft != 0 && !keeper.away()) {
       if (transmissionsLeft > 0) --transmissionsLeft;  // a negative count never runs out
-      if (port.unsent() < kTransmitBacklog) port.transmit(settings.txString, txLength);
+      port.transmit(settings.txString, txLength);
       // "-nov" clears useOverlapped: the supervisor then waits for each
       // transmission to go out.
       const bool waitForTransmission = !settings.useOverlapped;

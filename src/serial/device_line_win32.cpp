@@ -355,11 +355,12 @@ LineFault DeviceLine::configure(const LineSettings& settings) {
 int DeviceLine::awaitLine() {
   Impl& m = *impl_;
   for (;;) {
-    if (m.stopRequested.load(std::memory_order_acquire)) return kWaitStopped;
-    if (!m.isOpen() || m.readRequest->overlapped.hEvent == nullptr) return ERROR_INVALID_HANDLE;
-    if (m.queue.takeLineEvent()) return 0;
-    // Only now, so that lines taken in before the failure are delivered first.
-    if (m.lineError != 0) return m.lineError;
+    const bool stop = m.stopRequested.load(std::memory_order_acquire);
+    const bool open = m.isOpen() && m.readRequest->overlapped.hEvent != nullptr;
+    if (auto answer =
+            answerWithoutWaiting(stop, open, ERROR_INVALID_HANDLE, m.queue, m.lineError)) {
+      return *answer;
+    }
 
     m.takeIn();
     if (m.queue.lineEventPending() || m.lineError != 0) continue;
@@ -405,7 +406,7 @@ std::optional<LineErrors> DeviceLine::lineErrors() {
   return impl_->errorsSeen;
 }
 
-void DeviceLine::transmit(const char* text, size_t length) {
+void DeviceLine::queueTransmission(const char* text, size_t length) {
   Impl& m = *impl_;
   if (!m.isOpen() || length == 0) return;
   std::lock_guard<std::mutex> lock(m.outMutex);
