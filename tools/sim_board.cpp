@@ -61,8 +61,9 @@ void SimBoard::powerOn(Clock::time_point now) {
 void SimBoard::say(std::string_view lines, std::string_view prompt, State then,
                    Clock::time_point now) {
   state_ = State::kPrinting;
-  script_ = lines;
-  prompt_ = prompt;
+  // The prompt comes a pause after the last line, as a board's does: never
+  // in the same read as a line feed.
+  script_ = std::string(lines) + std::string(prompt);
   then_ = then;
   nextLine_ = now;
 }
@@ -135,7 +136,6 @@ void SimBoard::printDue(Clock::time_point now, std::string* out) {
     nextLine_ += linePause_;
   }
   if (!script_.empty()) return;
-  *out += prompt_;
   state_ = then_;
   nextTick_ = now + tick_;
 }

@@ -47,8 +47,8 @@ class SimBoard {
  private:
   enum class State { kOff, kPrinting, kCountdown, kPrompt, kLogin };
 
-  // Prints `lines` (each ending in "\r\n") `linePause_` apart, the first at
-  // once, then `prompt`; the board is then in state `then`.
+  // Prints `lines` (each ending in "\r\n") and then `prompt` `linePause_`
+  // apart, the first at once; the board is then in state `then`.
   void say(std::string_view lines, std::string_view prompt, State then, Clock::time_point now);
   void key(char c, Clock::time_point now);
   void command(const std::string& line, Clock::time_point now);
@@ -63,6 +63,5 @@ class SimBoard {
   // What is still to print while kPrinting, and what comes after.
   std::string script_;
   Clock::time_point nextLine_;
-  std::string prompt_;
   State then_ = State::kOff;
 };
