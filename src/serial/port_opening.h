@@ -36,3 +36,10 @@ int openPort(const PortRequest& request, const PortEnvironment& env, SerialLine&
 // opened line; it returns openPort()'s result.
 int openDevice(const PortRequest& request, const PortEnvironment& env, SerialLine& line);
 int finishOpening(const PortRequest& request, int openError, SerialLine& line, std::FILE* console);
+
+// finishOpening() for an opened line, in two halves, for a caller that
+// judges a failure before it counts: setUpLine() empties and configures the
+// line, printing only the settings line when asked; reportFault() prints the
+// failure's message and returns its result (0 for none).
+LineFault setUpLine(const PortRequest& request, SerialLine& line, std::FILE* console);
+int reportFault(const PortRequest& request, const LineFault& fault, std::FILE* console);
