@@ -169,6 +169,28 @@ TEST_F(SummaryTest, RunsThatNeverCapture) {
   }
 }
 
+// Real-time signals end the run as the others do, each named as the
+// shell's `kill -l` names it.
+TEST_F(SummaryTest, RealTimeSignalsByName) {
+  SKIP_UNDER_WINE("Windows has no POSIX signals");
+  const struct {
+    int signalNumber;
+    const char* name;
+  } cases[] = {{SIGRTMIN, "SIGRTMIN"}, {SIGRTMIN + 5, "SIGRTMIN+5"}, {SIGRTMAX, "SIGRTMAX"}};
+  for (const auto& c : cases) {
+    PtyDevice device;
+    auto run =
+        startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt", "--summary", "s.json"});
+    ASSERT_NE(run, nullptr);
+    run->signal(c.signalNumber);
+    ProgramResult result = finish(*run);
+    EXPECT_EQ(result.status, 128 + c.signalNumber) << c.name;
+    const std::string json = summary();
+    EXPECT_EQ(summaryValue(json, "signal"), quoted(c.name)) << json;
+    EXPECT_EQ(summaryValue(json, "end"), quoted("interrupted")) << json;
+  }
+}
+
 // A summary that cannot be written says so and changes nothing else.
 TEST_F(SummaryTest, UnwritableSummaryFolder) {
   PtyDevice device;
