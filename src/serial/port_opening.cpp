@@ -34,10 +34,19 @@ int openDevice(const PortRequest& request, const PortEnvironment& env, SerialLin
   std::string device = request.portName;
   if (isNetworkPort(device)) return line.open(device);
   int err = resolvePort(request.portName, env, &device);
-  if (err == 0 && request.captureFile != nullptr) {
-    err = checkNotCaptureFile(device, request.captureFile);
+  for (const char* file : request.runFiles) {
+    if (err == 0 && file != nullptr) err = checkNotCaptureFile(device, file);
   }
   return err != 0 ? err : line.open(device);
+}
+
+bool isThePort(const PortRequest& request, const PortEnvironment& env, const char* file) {
+  std::string device;
+  if (file == nullptr || isNetworkPort(request.portName) ||
+      resolvePort(request.portName, env, &device) != 0) {
+    return false;
+  }
+  return checkNotCaptureFile(device, file) != 0;
 }
 
 int finishOpening(const PortRequest& request, int openError, SerialLine& line, std::FILE* console) {
