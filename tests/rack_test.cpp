@@ -97,6 +97,8 @@ TEST_F(SummaryTest, EndAndStatusForEveryWayARunEnds) {
        [](PtyDevice& d, ProgramRun&) { ASSERT_TRUE(d.send("done: kwo end\n")); }},
       {"time-out", "time-out", {"-t", "1"}, [](PtyDevice&, ProgramRun&) {}},
       {"deadline", "deadline", {"-t", "-1", "--max-time", "3"}, [](PtyDevice&, ProgramRun&) {}},
+      // A negative deadline is none, as a negative time-out is.
+      {"no deadline", "time-out", {"-t", "2", "--max-time", "-1"}, [](PtyDevice&, ProgramRun&) {}},
       {"signal",
        "interrupted",
        {"-t", "30"},
