@@ -89,8 +89,8 @@ void LineKeeper::tryReturn() {
     int gone = 0;
     applySignalList(
         signalList_,
-        [&port, &gone](int code) {
-          const int err = port.applySignal(code);
+        [&port, &gone](LineSignal signal) {
+          const int err = port.applySignal(signal);
           if (gone == 0 && isDeviceGone(err)) gone = err;
           return err;
         },

@@ -57,15 +57,17 @@ class PlayedLine : public SerialLine {
   }
   size_t take(uint8_t*, size_t) override { return 0; }
   int check() const override { return 0; }
-  void transmit(const char*, size_t) override {}
   size_t unsent() const override { return 0; }
   size_t awaitSent(milliseconds) override { return 0; }
-  int applySignal(int) override { return now_.signal; }
+  int applySignal(LineSignal) override { return now_.signal; }
   void stopWaiting() override {}
   void close() override {
     ++closes;
     open_ = false;
   }
+
+ protected:
+  void queueTransmission(const char*, size_t) override {}
 
  private:
   std::deque<Answers> plays_;

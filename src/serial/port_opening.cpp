@@ -61,7 +61,7 @@ LineFault setUpLine(const PortRequest& request, SerialLine& line, std::FILE* con
     const LineSettings& s = request.line;
     std::fprintf(console, "\n>>>%s, rate %d ,%d dataBits, parityCode(%d), stopBitCode(%d)\n",
                  shownDevicePath(request.portName).c_str(), static_cast<int>(s.baudRate), 8,
-                 static_cast<int>(s.parityCode), static_cast<int>(s.stopBitCode));
+                 static_cast<int>(s.parity), static_cast<int>(s.stopBits));
   }
   return line.configure(request.line);
 }
