@@ -40,8 +40,9 @@ bool writtenInPlace(const std::wstring& target, std::string_view content, DWORD*
 // needed so that the suffix still fits a folder's limit for a name.
 std::wstring temporaryFor(const std::wstring& target) {
   // One run writes one summary: the process number makes the name its own.
-  const std::string narrow = "." + std::to_string(GetCurrentProcessId()) + ".tmp";
-  const std::wstring suffix(narrow.begin(), narrow.end());
+  std::wstring suffix = L".";
+  suffix += std::to_wstring(GetCurrentProcessId());
+  suffix += L".tmp";
   const size_t slash = target.find_last_of(L"\\/");
   const size_t nameAt = slash == std::wstring::npos ? 0 : slash + 1;
   std::wstring name = target.substr(nameAt);
