@@ -127,6 +127,10 @@ int CaptureWorker::lineFailed(int error) {
     if (readQueued(queued) == FilterVerdict::kEnd) return 0;
     state_.port->collect(&queued);
   }
+  // The port may stay away for long: what came before the loss is in the
+  // file meanwhile.
+  state_.file->writeOut();
+  if (state_.raw != nullptr) state_.raw->writeOut();
   if (settings_.survivesLoss) {
     state_.lostLine.store(error);
   } else {

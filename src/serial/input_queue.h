@@ -28,6 +28,7 @@ class InputQueue {
   // Whether any byte queued is a line event, not only a line feed. Kept by
   // clear().
   void readByArrival(bool on) { byArrival_ = on; }
+  bool readingByArrival() const { return byArrival_; }
 
   // Whether a line feed has entered since the last takeLineEvent(), or the
   // queue is full; read by arrival, whether any byte waits.

@@ -52,9 +52,9 @@ class SerialLine {
   virtual int collect(size_t* queued) = 0;
   virtual size_t take(uint8_t* buffer, size_t max) = 0;
   virtual int check() const = 0;
-  // Whether awaitLine() would return at once, a line having come in already:
-  // the worker then need not hand its file over before waiting. False where
-  // the kind of port cannot tell.
+  // Whether awaitLine() would return at once, a line (read by arrival, any
+  // byte) having come in already: the worker then need not hand its file
+  // over before waiting. False where the kind of port cannot tell.
   virtual bool lineWaiting() const { return false; }
 
   // Transmit: hands text to the line after whatever earlier text still waits.

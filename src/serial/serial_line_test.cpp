@@ -108,6 +108,28 @@ TEST_F(SerialLineTest, LineFeedTakenInByQueueCountSatisfiesTheNextWait) {
   EXPECT_EQ(takeQueued(line), "");
 }
 
+// Read by arrival a prompt wakes the worker; once the worker has taken all,
+// the line says whether the driver holds more (the worker then need not
+// write its file out before waiting), and the next wait does not return for
+// nothing.
+TEST_F(SerialLineTest, ReadByArrivalAnyByteWakesAndTheLineSaysWhenMoreWaits) {
+  LineSettings settings;
+  settings.readByArrival = true;
+  ASSERT_EQ(line.configure(settings).error, 0);
+  BackgroundWait wait(line);
+  ASSERT_TRUE(pty.send("login: "));
+  EXPECT_EQ(wait.result(), 0);
+  EXPECT_EQ(takeQueued(line), "login: ");
+  EXPECT_FALSE(line.lineWaiting());
+  ASSERT_TRUE(pty.send("x"));
+  ASSERT_TRUE(pty.pendingInputIs(1));
+  EXPECT_TRUE(line.lineWaiting());
+  EXPECT_EQ(takeQueued(line), "x");
+  EXPECT_FALSE(line.lineWaiting());
+  BackgroundWait idle(line);
+  EXPECT_EQ(idle.stop(), SerialLine::kWaitStopped);
+}
+
 TEST_F(SerialLineTest, ReadTakesQueuedBytesInOrderAndNeverBlocks) {
   ASSERT_TRUE(pty.send("hello"));
   ASSERT_TRUE(pty.pendingInputIs(5));
