@@ -78,9 +78,10 @@ void RackRun::workerStopped(const std::optional<LineErrors>& lineErrors) {
   }
 }
 
-int RackRun::finish(const End& e) {
-  const int result = rackResult(e.result, failTexts_.matchCount() > 0, settings_.expectEnd, e.end);
-  const int status = e.interruptedStatus != 0 ? e.interruptedStatus : exitStatusFor(result);
+int RackRun::finish(const EndOfRun& run) {
+  const int result =
+      rackResult(run.result, failTexts_.matchCount() > 0, settings_.expectEnd, run.end);
+  const int status = run.interruptedStatus != 0 ? run.interruptedStatus : exitStatusFor(result);
   if (settings_.summaryPath == nullptr) return status;
   RunSummary s;
   s.version = SERCAP_VERSION;
@@ -88,17 +89,10 @@ int RackRun::finish(const End& e) {
   s.captureFile = settings_.outputPath;
   s.started = started_.wall;
   s.ended = std::chrono::system_clock::now();
-  s.end = e.end;
+  s.run = run;
   s.exitStatus = status;
-  s.bytesRead = e.bytesRead;
-  s.fileBytes = e.fileBytes;
-  s.lines = e.lines;
-  if (e.firstRead) s.firstByte = e.firstRead->wall;
-  if (e.lastRead) s.lastByte = e.lastRead->wall;
   s.failMatches = failTexts_.matches();
   s.lineErrors = lineErrors_;
-  s.signal = e.signal;
-  s.reconnects = e.reconnects;
   // Renamed over the capture or the raw file, the summary would replace it.
   if (sameFile(settings_.summaryPath, settings_.outputPath) ||
       sameFile(settings_.summaryPath, settings_.rawPath)) {
