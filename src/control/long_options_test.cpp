@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "control/command_line.h"
@@ -142,24 +143,49 @@ TEST(LongOptions, HelpAndVersionStopTheParse) {
   EXPECT_EQ(line.parse({"-d", "--version"}).output, "");
 }
 
-TEST(LongOptions, HelpNamesEveryOptionOnALineOfItsOwn) {
+TEST(LongOptions, HelpNamesEveryOptionOnALineOfItsOwnUnderItsGroup) {
   ConsoleCapture console;
   printHelp(console.stream(), "./sercap");
   const std::string help = console.text();
   EXPECT_EQ(help.rfind("usage: ./sercap [port] [options]\n", 0), 0u) << help;
-  std::vector<std::string> lines;
+  // The groups, in the order a user looks for them.
+  const std::pair<OptionGroup, std::string> groups[] = {
+      {OptionGroup::kPortAndFile, "Port and file:"},
+      {OptionGroup::kLineSettings, "Line settings:"},
+      {OptionGroup::kWhatIsKept, "What is kept:"},
+      {OptionGroup::kEndOfRun, "End of the run:"},
+      {OptionGroup::kTransmissions, "Transmissions and signals:"},
+      {OptionGroup::kConsole, "Console:"},
+      {OptionGroup::kTestRacks, "Test racks:"},
+  };
+  // Each line with the heading it stands under.
+  std::vector<std::pair<std::string, std::string>> lines;
+  std::vector<std::string> headings;
   std::istringstream in(help);
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  std::getline(in, headings.emplace_back());  // the usage line
+  for (std::string l; std::getline(in, l);) {
+    if (!l.empty() && l.back() == ':' && l[0] != ' ') headings.push_back(l);
+    lines.emplace_back(headings.back(), l);
+  }
+  std::vector<std::string> expectedHeadings = {headings.front()};
+  for (const auto& group : groups) expectedHeadings.push_back(group.second);
+  EXPECT_EQ(headings, expectedHeadings);
   for (const OptionWord& option : kOptionWords) {
     // The word, then its value or its help: "-d" must not count "-d2".
     const std::string lead = std::string("  ") + option.word;
     int found = 0;
-    for (const std::string& l : lines) {
-      found += l.rfind(lead, 0) == 0 && (l[lead.size()] == ' ' || l[lead.size()] == '[');
+    for (const auto& [heading, l] : lines) {
+      if (l.rfind(lead, 0) != 0 || (l[lead.size()] != ' ' && l[lead.size()] != '[')) continue;
+      ++found;
+      for (const auto& group : groups) {
+        if (group.first == option.group) {
+          EXPECT_EQ(heading, group.second) << option.word;
+        }
+      }
     }
     EXPECT_EQ(found, 1) << option.word;
   }
-  for (const std::string& l : lines) EXPECT_LE(l.size(), 100u) << l;
+  for (const auto& line : lines) EXPECT_LE(line.second.size(), 100u) << line.second;
 }
 
 TEST(LongOptions, VersionIsTheBannersFirstLine) {
