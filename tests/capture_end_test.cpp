@@ -187,10 +187,7 @@ TEST_F(CaptureEndTest, HangUpEndsTheRunWithTheLineError) {
   ASSERT_NE(run, nullptr);
   // Each read is in the file at once, proof that it was read.
   ASSERT_TRUE(device.send("before\n\x19\n"));
-  for (int i = 0; i < 200 && workFile("out.spt").size() < 10; ++i) {
-    std::this_thread::sleep_for(milliseconds(50));
-  }
-  ASSERT_EQ(workFile("out.spt"), "before\r\n\r\n");
+  ASSERT_EQ(awaitWorkFile("out.spt", "before\r\n\r\n"), "before\r\n\r\n");
   ASSERT_TRUE(device.waitUntilTaken());
   device.hangUp();
   ProgramResult result = finish(*run);
@@ -244,10 +241,7 @@ TEST_P(InterruptionTest, EndsTheRunKeepingWhatWasCaptured) {
   ASSERT_NE(run, nullptr);
   ASSERT_TRUE(device.send("one\ntwo\n\x19\n"));
   // Each read is in the file at once, the line feed after Ctrl-Y too.
-  for (int i = 0; i < 200 && workFile("out.spt").size() < 12; ++i) {
-    std::this_thread::sleep_for(milliseconds(50));
-  }
-  ASSERT_EQ(workFile("out.spt"), "one\r\ntwo\r\n\r\n");
+  ASSERT_EQ(awaitWorkFile("out.spt", "one\r\ntwo\r\n\r\n"), "one\r\ntwo\r\n\r\n");
   const auto signalledAt = ProgramRun::Clock::now();
   run->signal(c.signalNumber);
   ProgramResult result = finish(*run);

@@ -482,6 +482,49 @@ class ConsoleGuest:
                 self.tmp = None
 
 
+class Step:
+    """One step of a stage: a shell line run in the guest (command), what the
+    host feeds the line while it runs (feed(guest), called as the guest's
+    output comes), how long it may take, and check(result), which returns the
+    problems found."""
+
+    def __init__(self, name, command, check, feed=None, seconds=40):
+        self.name = name
+        self.command = command
+        self.check = check
+        self.feed = feed
+        self.seconds = seconds
+
+
+def after_bytes(count, *parts):
+    """A feed: once the host has received count bytes, send parts."""
+    state = {"sent": False}
+
+    def feed(guest):
+        if not state["sent"] and len(guest.device_rx) >= count:
+            state["sent"] = True
+            for part in parts:
+                guest.send_device(part)
+
+    return feed
+
+
+class Checks:
+    """Collects what went wrong in one step; a stage adds its own checks."""
+
+    def __init__(self, r):
+        self.r = r
+        self.problems = []
+
+    def expect(self, ok, what):
+        if not ok:
+            self.problems.append(what)
+        return ok
+
+    def status(self, want):
+        self.expect(self.r.status == want, "sercap status %s, expected %s" % (self.r.status, want))
+
+
 def text_payload(size, seed):
     """Printable lines that hold no end phrase, no marker and no control byte."""
     rng = random.Random(seed)

@@ -10,37 +10,10 @@
 
 #include "control/command_line.h"
 #include "control/help.h"
+#include "testing/command_line_parse.h"
 #include "testing/console_capture.h"
 
 namespace {
-
-struct Parsed {
-  ParseOutcome outcome;
-  CaptureSettings settings;
-  std::string output;
-};
-
-// Keeps the argument strings alive, since settings borrow them.
-class CommandLine {
- public:
-  Parsed parse(std::vector<std::string> args) {
-    args_ = std::move(args);
-    args_.insert(args_.begin(), "sercap");
-    argv_.clear();
-    for (std::string& arg : args_) argv_.push_back(arg.data());
-    Parsed parsed;
-    ConsoleCapture console;
-    parsed.outcome = parseCommandLine(static_cast<int>(argv_.size()), argv_.data(), parsed.settings,
-                                      console.stream())
-                         .outcome;
-    parsed.output = console.text();
-    return parsed;
-  }
-
- private:
-  std::vector<std::string> args_;
-  std::vector<char*> argv_;
-};
 
 TEST(LongOptions, ValueWithEqualsOrAsTheNextArgument) {
   CommandLine line;

@@ -19,26 +19,6 @@ class NetTest : public SercapTest {
   void SetUp() override {
     if (Ser2net::binary().empty()) GTEST_SKIP() << "ser2net is not installed";
   }
-
-  // Starts sercap on `url` and waits until its first transmission (the
-  // default "^") reached the device, which proves the line ready.
-  std::unique_ptr<ProgramRun> startOnNet(PtyDevice& device, const std::string& url,
-                                         std::vector<std::string> args) {
-    args.insert(args.begin(), {url, "-ntx", "1"});
-    auto run = start(args);
-    if (!awaitTransmission(device, *run)) return nullptr;
-    return run;
-  }
-
-  // Waits until the capture file begins with `text`.
-  bool awaitCaptured(const std::string& file, const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (workFile(file).rfind(text, 0) != 0) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(50ms);
-    }
-    return true;
-  }
 };
 
 // Every byte but the in-band controls, 0xFF and telnet commands among them,
@@ -63,7 +43,8 @@ TEST_F(NetTest, CapturesByteExactUntilCtrlZ) {
     PtyDevice device;
     Ser2net server(device.slavePath());
     const std::string file = rfc2217 ? "rfc.spt" : "tcp.spt";
-    auto run = startOnNet(device, urlFor(server, rfc2217), {"-filteroff", "-f", file, "-t", "20"});
+    auto run = startOn(device, urlFor(server, rfc2217),
+                       {"-ntx", "1", "-filteroff", "-f", file, "-t", "20"});
     ASSERT_NE(run, nullptr);
     const std::string text = everyByte() + "end\n";
     ASSERT_TRUE(device.send(text + "\x1a\n"));
@@ -82,13 +63,13 @@ TEST_F(NetTest, LineSettingsArriveAtTheDevice) {
     uint32_t rate;
     bool odd, twoStops;
   } cases[] = {
-      {{"-r", "115200", "-po", "-s", "2"}, 115200, true, true},
-      {{"-r", "19200"}, 19200, false, false},
+      {{"-ntx", "1", "-r", "115200", "-po", "-s", "2"}, 115200, true, true},
+      {{"-ntx", "1", "-r", "19200"}, 19200, false, false},
   };
   for (const auto& c : cases) {
     PtyDevice device;
     Ser2net server(device.slavePath());
-    auto run = startOnNet(device, server.rfc2217Url(), c.args);
+    auto run = startOn(device, server.rfc2217Url(), c.args);
     ASSERT_NE(run, nullptr);
     termios mode{};
     ASSERT_EQ(tcgetattr(device.slaveFd(), &mode), 0);
@@ -140,11 +121,11 @@ TEST_F(NetTest, ServerStoppedMidCaptureIsALineFailure) {
     SCOPED_TRACE(rfc2217 ? "rfc2217" : "tcp");
     PtyDevice device;
     Ser2net server(device.slavePath());
-    auto run = startOnNet(device, urlFor(server, rfc2217), {"-f", "cap.spt", "-t", "20"});
+    auto run = startOn(device, urlFor(server, rfc2217), {"-ntx", "1", "-f", "cap.spt", "-t", "20"});
     ASSERT_NE(run, nullptr);
     // Ctrl-Y flushes the capture file, so the line shows there before the end.
     ASSERT_TRUE(device.send("first line\n\x19second"));
-    ASSERT_TRUE(awaitCaptured("cap.spt", "first line\r\n"));
+    ASSERT_TRUE(awaitWorkFile("cap.spt", "first line\r\n", 20s).starts_with("first line\r\n"));
     server.stop();
     ProgramResult result = finish(*run);
     EXPECT_EQ(result.status, 32) << result.out;
@@ -165,7 +146,7 @@ TEST_F(NetTest, ReconnectWaitsForARestartedServer) {
     auto run = start({url, "--reconnect", "-ntx", "2", "-t", "30", "-f", file});
     ASSERT_TRUE(awaitTransmission(device, *run));
     ASSERT_TRUE(device.send("one\npart"));
-    ASSERT_TRUE(awaitCaptured(file, "one\r\npart"));
+    ASSERT_TRUE(awaitWorkFile(file, "one\r\npart", 20s).starts_with("one\r\npart"));
     server.stop();
     ASSERT_TRUE(awaitOutput(*run, "\n>>>port " + url + " lost, error : ")) << run->outputSoFar();
     // Refused for more than a pass before the server is back.
@@ -200,7 +181,7 @@ TEST_F(NetTest, ConnectionRefusedIsAnOpenFailure) {
 TEST_F(NetTest, SecondClientFindsThePortHeld) {
   PtyDevice device;
   Ser2net server(device.slavePath());
-  auto first = startOnNet(device, server.rfc2217Url(), {"-f", "first.spt", "-t", "20"});
+  auto first = startOn(device, server.rfc2217Url(), {"-ntx", "1", "-f", "first.spt", "-t", "20"});
   ASSERT_NE(first, nullptr);
   auto second = start({server.rfc2217Url(), "-f", "second.spt", "-t", "20"});
   ProgramResult refused = finish(*second);
@@ -222,8 +203,8 @@ TEST_F(NetTest, SignalsThroughTheComPortOption) {
     SCOPED_TRACE(rfc2217 ? "rfc2217" : "tcp");
     PtyDevice device;
     Ser2net server(device.slavePath());
-    auto run = startOnNet(device, urlFor(server, rfc2217),
-                          {"-setsignal", "SETDTR,777777,SETBREAK,CLRBREAK", "-t", "20"});
+    auto run = startOn(device, urlFor(server, rfc2217),
+                       {"-ntx", "1", "-setsignal", "SETDTR,777777,SETBREAK,CLRBREAK", "-t", "20"});
     ASSERT_NE(run, nullptr);
     ASSERT_TRUE(device.send("\x1a\n"));
     ProgramResult result = finish(*run);

@@ -11,22 +11,14 @@ one-second transmission is also the host's cue that capture is running.
 import hashlib
 import re
 
-from qemu_stage import text_payload
+import qemu_stage
+from qemu_stage import Step, after_bytes, text_payload
 from results import MARK_BEFORE, MARK_READY, MARK_AFTER
 
 CTRL_Z = b"\x1a"
 BREAK = object()  # in a feed: a break instead of bytes
 
 UART_CLOCK_BASE = 115200  # QEMU's 16550 takes its divisor against this rate
-
-
-class Step:
-    def __init__(self, name, command, check, feed=None, seconds=40):
-        self.name = name
-        self.command = command
-        self.check = check
-        self.feed = feed
-        self.seconds = seconds
 
 
 def sercap(args, wait="-k", lines=None, clock=None, limit=20, capture=None, digest=False):
@@ -69,33 +61,8 @@ def after_cue(*parts):
     return feed
 
 
-def after_bytes(count, *parts):
-    """A feed: once the host has received count bytes, send parts."""
-    state = {"sent": False}
-
-    def feed(guest):
-        if not state["sent"] and len(guest.device_rx) >= count:
-            state["sent"] = True
-            for part in parts:
-                guest.send_device(part)
-
-    return feed
-
-
-class Checks:
-    """Collects what went wrong in one step."""
-
-    def __init__(self, r):
-        self.r = r
-        self.problems = []
-
-    def expect(self, ok, what):
-        if not ok:
-            self.problems.append(what)
-        return ok
-
-    def status(self, want):
-        self.expect(self.r.status == want, "sercap status %s, expected %s" % (self.r.status, want))
+class Checks(qemu_stage.Checks):
+    """The UART stage's checks: the probe's readings and the trace."""
 
     def probe(self, tag, **want):
         got = self.r.probe.get(tag)
