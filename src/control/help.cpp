@@ -40,6 +40,13 @@ void printVersion(std::FILE* out, const char* program) {
   std::fprintf(out, "%s version %s\n", program, SERCAP_VERSION);
 }
 
+const char* groupHeading(OptionGroup group) {
+  for (const GroupHeading& g : kGroups) {
+    if (g.group == group) return g.heading;
+  }
+  return "";
+}
+
 void printHelp(std::FILE* out, const char* program) {
   std::fprintf(out, "usage: %s [port] [options]\n", program);
   for (const GroupHeading& group : kGroups) {
