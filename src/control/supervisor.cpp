@@ -143,6 +143,7 @@ class CaptureRun {
 
   // Returns the process's exit status.
   int run(bool startInSegment) {
+    if (isThePort(request_, env_, settings_.summaryPath)) rack_.summaryIsThePort();
     if (!openFiles()) return rack_.finish(endBeforeCapture());
     openPort(startInSegment);
     startCapture();
