@@ -94,6 +94,12 @@ int RackRun::finish(const EndOfRun& run) {
   s.exitStatus = status;
   s.failMatches = failTexts_.matches();
   s.lineErrors = lineErrors_;
+  const DialogueSettings& dialogue = settings_.dialogue;
+  s.endTextsGiven = !dialogue.endTexts.empty();
+  if (run.endText) s.endText = dialogue.endTexts[*run.endText];
+  if (!dialogue.steps.empty()) {
+    s.expect = RunSummary::ExpectProgress{dialogue.steps.size(), run.stepsMatched};
+  }
   const char* path = settings_.summaryPath;
   const bool toConsole = std::strcmp(path, "-") == 0;
   // Renamed over the capture or the raw file, the summary would replace it;

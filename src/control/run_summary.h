@@ -17,6 +17,7 @@
 enum class RunEnd {
   kCtrlZ,
   kEndPhrase,
+  kEndText,  // an --end-on text
   kTimeOut,
   kDeadline,
   kInterrupted,
@@ -43,6 +44,10 @@ struct EndOfRun {
   std::optional<Time> firstByte;
   std::optional<Time> lastByte;
   int64_t reconnects = 0;  // how often a lost port came back
+  // The --end-on text that ended the run (its index), and the --expect
+  // steps matched.
+  std::optional<size_t> endText;
+  size_t stepsMatched = 0;
 };
 
 struct RunSummary {
@@ -54,6 +59,16 @@ struct RunSummary {
   Time started;
   Time ended;
   EndOfRun run;
+  // With --end-on only: the key "end_text", the text that ended the run
+  // (null if none did).
+  bool endTextsGiven = false;
+  std::optional<std::string> endText;
+  // With --expect only: the key "expect", how far the dialogue got.
+  struct ExpectProgress {
+    size_t steps;
+    size_t matched;
+  };
+  std::optional<ExpectProgress> expect;
   int exitStatus = 0;
   std::vector<FailMatch> failMatches;
   std::optional<LineErrors> lineErrors;  // none where the port keeps no counts

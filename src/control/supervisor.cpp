@@ -19,6 +19,7 @@
 #include "control/line_keeper.h"
 #include "control/port_listing.h"
 #include "control/port_wait.h"
+#include "control/prompt_answers.h"
 #include "control/rack_run.h"
 #include "control/settings_parts.h"
 #include "control/thread_start.h"
@@ -44,15 +45,16 @@ constexpr milliseconds kTransmitSlice{100};
 // Waits while the line takes a transmission, until all of it is taken, it
 // stalls, or the next pass is due (the rest then goes out as the line takes
 // it, so that the time-out keeps its pace); an interruption or the worker's
-// end cuts the wait short.
+// end cuts the wait short. Answers to prompts go out meanwhile.
 Wake awaitTransmission(const WorkerState& state, SerialLine& port, Interruption& interruption,
-                       Clock::time_point nextPass) {
+                       PromptAnswers& answers, Clock::time_point nextPass) {
   size_t left = port.unsent();
   auto lastProgress = Clock::now();
   while (left != 0 && Clock::now() < nextPass) {
     Wake wake = interruption.sleepFor(milliseconds(0));
     if (wake == Wake::kInterrupted) return wake;
     if (!state.workerRunning.load()) return Wake::kWoken;
+    answers.sendDue(port);
     size_t now = port.awaitSent(kTransmitSlice);
     if (now < left) {
       left = now;
@@ -77,7 +79,8 @@ Clock::time_point passAfter(Clock::time_point due) {
 // worker's end. Passes are due once a second, whatever a waiting
 // transmission took of that second.
 void supervise(const CaptureSettings& settings, WorkerState& state, SerialLine& port,
-               Interruption& interruption, LineKeeper& keeper, Deadline& deadline) {
+               Interruption& interruption, LineKeeper& keeper, Deadline& deadline,
+               PromptAnswers& answers) {
   int32_t transmissionsLeft = settings.txCount;
   const size_t txLength = std::strlen(settings.txString);
   auto passDue = Clock::now() + kPass;
@@ -96,7 +99,7 @@ void supervise(const CaptureSettings& settings, WorkerState& state, SerialLine& 
       // transmission to go out.
       const bool waitForTransmission = !settings.useOverlapped;
       if (waitForTransmission) {
-        Wake sent = awaitTransmission(state, port, interruption, passDue);
+        Wake sent = awaitTransmission(state, port, interruption, answers, passDue);
         // A lost port is the next pass's to take over.
         if (sent == Wake::kInterrupted || (sent == Wake::kWoken && !keeper.lineInUse())) return;
       }
@@ -139,7 +142,10 @@ class CaptureRun {
         rack_(settings, started, console),
         state_(lineFor(settings, console), console),
         request_(portRequestOf(settings)),
-        keeper_(request_, env, settings.signalList, state_.shared, keeperThread(), console) {}
+        keeper_(request_, env, settings.signalList, state_.shared, keeperThread(), console),
+        answers_(settings.dialogue.steps, state_.shared, settings.logLevel, console) {
+    keeper_.betweenSleeps([this] { answers_.sendDue(*state_.line); });
+  }
 
   // Returns the process's exit status.
   int run(bool startInSegment) {
@@ -147,7 +153,8 @@ class CaptureRun {
     if (!openFiles()) return rack_.finish(endBeforeCapture());
     openPort(startInSegment);
     startCapture();
-    supervise(settings_, state_.shared, *state_.line, interruption_, keeper_, rack_.deadline());
+    supervise(settings_, state_.shared, *state_.line, interruption_, keeper_, rack_.deadline(),
+              answers_);
     return rack_.finish(endOfRun(shutDown()));
   }
 
@@ -169,6 +176,7 @@ class CaptureRun {
     shared.raw = rack_.raw();
     shared.filter.inSegment = startInSegment;
     shared.onWorkerEnd = [this] { interruption_.wake(); };
+    shared.onStepMatched = [this] { interruption_.wake(); };
     const PortOpening opening = openPortWaiting(
         request_, env_, *state_.line, waitLimitOf(settings_, started_), interruption_, console_);
     state_.opened = opening.result;
@@ -235,6 +243,8 @@ class CaptureRun {
       line.stopWaiting();
       state_.workerThread.join();
     }
+    // Prompts found in the worker's last read: their answers were due before the end.
+    if (line.isOpen() && !keeper_.away()) answers_.sendDue(line);
     rack_.workerStopped(line.lineErrors());
     state_.file.close();
     if (shared.raw != nullptr) shared.raw->close();
@@ -266,6 +276,7 @@ class CaptureRun {
     if (rack_.deadline().reached()) return RunEnd::kDeadline;
     if (shared.filter.end == FilterState::End::kCtrlZ) return RunEnd::kCtrlZ;
     if (shared.filter.end == FilterState::End::kEndPhrase) return RunEnd::kEndPhrase;
+    if (shared.filter.end == FilterState::End::kEndText) return RunEnd::kEndText;
     if (shared.result.load() != 0) return RunEnd::kLineFailure;
     return RunEnd::kTimeOut;
   }
@@ -294,6 +305,8 @@ class CaptureRun {
     if (shared.firstRead) run.firstByte = shared.firstRead->wall;
     if (shared.lastRead) run.lastByte = shared.lastRead->wall;
     run.reconnects = keeper_.returns();
+    run.endText = shared.endText;
+    run.stepsMatched = shared.stepsMatched.load();
     return run;
   }
 
@@ -306,6 +319,7 @@ class CaptureRun {
   CaptureState state_;
   const PortRequest request_;
   LineKeeper keeper_;
+  PromptAnswers answers_;
   bool openingInterrupted_ = false;
   // Made once the port is open: the line tap counts from then.
   std::optional<CaptureWorker> worker_;

@@ -341,6 +341,7 @@ int DeviceLine::Impl::createReadRequest() {
 LineFault DeviceLine::configure(const LineSettings& settings) {
   Impl& m = *impl_;
   if (!m.isOpen()) return {LineStep::kSettings, ERROR_INVALID_HANDLE};
+  m.queue.readByArrival(settings.readByArrival);
   DCB dcb = lineControlBlock(settings);
   if (!m.comm->setCommState(m.h, &dcb)) return {LineStep::kSettings, errorNumber(lastError())};
   // The requests are made with and without -nov: the line always reads and
