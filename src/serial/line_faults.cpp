@@ -30,11 +30,8 @@ constexpr LineStepReport kReports[] = {
     {kResultReadRequest, nullptr},
     {kResultLineFailed, "\n>>>WaitCommEvent error : %d\n"},
     {kResultNone, "\n>>>ClearCommError error : %d\n"},
-    // The port's error state that cannot be read during a run is a port that
-    // went away: the line failure, not the opening's "event mask" group.
-    {kResultLineFailed, nullptr},
 };
-static_assert(std::size(kReports) == static_cast<size_t>(LineStep::kCheck) + 1);
+static_assert(std::size(kReports) == static_cast<size_t>(LineStep::kCount) + 1);
 
 }  // namespace
 

@@ -15,7 +15,6 @@ enum class LineStep {
   kReadRequest,   // the read request could not be made
   kWait,          // waiting for a line failed during the run
   kCount,         // asking how much is queued failed during the run
-  kCheck,         // the line's error state turned bad during the run
 };
 
 // A step that failed and its error number.
