@@ -7,12 +7,19 @@
 // still has room for the bytes already on their way (a UART's FIFO, a USB
 // packet); with limits of 0 it would do so only once the queue is full, and
 // the bytes in flight would overrun it unseen. The limits are those drivers
-// choose themselves: stop with an eighth of the queue free, go on at half.
+// choose themselves: stop with an eighth of the queue free, go on at half,
+// of the queue the driver has, not the one asked for.
 #include "serial/line_dcb_win32.h"
 
+#include <algorithm>
 #include <cstring>
 
-DCB lineControlBlock(const LineSettings& settings) {
+HandshakeLimits handshakeLimitsFor(DWORD bytes) {
+  auto word = [](DWORD n) { return static_cast<WORD>(std::min<DWORD>(n, 0xFFFF)); };
+  return {word(bytes / 2), word(bytes / 8)};
+}
+
+DCB lineControlBlock(const LineSettings& settings, HandshakeLimits limits) {
   DCB dcb;
   std::memset(&dcb, 0, sizeof dcb);
   dcb.DCBlength = sizeof dcb;
@@ -39,8 +46,8 @@ DCB lineControlBlock(const LineSettings& settings) {
   dcb.fNull = 0;
   dcb.fAbortOnError = 0;
   const bool handshake = settings.flowControl == 2;
-  dcb.XonLim = handshake ? static_cast<WORD>(kDriverInputQueue / 2) : 0;
-  dcb.XoffLim = handshake ? static_cast<WORD>(kDriverInputQueue / 8) : 0;
+  dcb.XonLim = handshake ? limits.xon : 0;
+  dcb.XoffLim = handshake ? limits.xoff : 0;
   dcb.ByteSize = 8;
   dcb.Parity = settings.parityCode;
   dcb.StopBits = settings.stopBitCode;

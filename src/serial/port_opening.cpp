@@ -55,5 +55,10 @@ int finishOpening(const PortRequest& request, int openError, SerialLine& line, s
                  shown.c_str(), static_cast<int>(s.baudRate), 8, static_cast<int>(s.parityCode),
                  static_cast<int>(s.stopBitCode));
   }
-  return report(line.configure(request.line), shown, console);
+  const int result = report(line.configure(request.line), shown, console);
+  const std::string note = line.readingNote();
+  if (result == 0 && request.showSettings && !note.empty()) {
+    std::fprintf(console, "\n>>>%s %s\n", shown.c_str(), note.c_str());
+  }
+  return result;
 }
