@@ -82,7 +82,7 @@ void LineKeeper::tryReturn() {
   std::fflush(console_);
   if (signalList_ != nullptr) {
     applySignalList(
-        signalList_, [&port](int code) { return port.applySignal(code); }, console_);
+        signalList_, [&port](LineSignal signal) { return port.applySignal(signal); }, console_);
   }
   worker_.start();
 }

@@ -13,9 +13,6 @@
 
 namespace {
 
-constexpr int kResultFailText = 3;
-constexpr int kResultNoEndMark = 5;
-
 // Names are UTF-8 on every platform (Windows' command line is converted), so
 // they are read as such rather than in the system's code page.
 std::filesystem::path utf8Path(const char* name) {

@@ -53,7 +53,7 @@ class PlayedLineTest : public ::testing::Test {
     ASSERT_EQ(line.open("\\\\.\\COM7"), 0);
     ASSERT_EQ(line.purge(), 0);
     LineSettings settings;
-    settings.flowControl = flowControl();
+    settings.modemLines = modemLines();
     const LineFault fault = line.configure(settings);
     ASSERT_EQ(fault.step, LineStep::kNone) << fault.error;
   }
@@ -61,7 +61,7 @@ class PlayedLineTest : public ::testing::Test {
     line.stopWaiting();
     line.close();
   }
-  virtual int32_t flowControl() const { return 1; }
+  virtual ModemLines modemLines() const { return ModemLines::kHigh; }
 
   // Waits until the line has a read pending with the driver.
   void awaitPendingRead() {
@@ -210,15 +210,15 @@ TEST(PlayedLineOpening, HandshakeLimitsFitTheQueueTheDriverHas) {
   const struct {
     const char* name;
     Queue queue;
-    int32_t flowControl;
+    ModemLines lines;
     WORD xon;
     WORD xoff;
   } cases[] = {
-      {"grown as asked", Queue::kGrows, 2, 15360 / 2, 15360 / 8},
-      {"kept at 4096", Queue::kStays4096, 2, 2048, 512},
-      {"size untold", Queue::kUntold, 2, 1000, 250},
-      {"no handshake", Queue::kStays4096, 0, 0, 0},
-      {"lines held on", Queue::kStays4096, 1, 0, 0},
+      {"grown as asked", Queue::kGrows, ModemLines::kHandshake, 15360 / 2, 15360 / 8},
+      {"kept at 4096", Queue::kStays4096, ModemLines::kHandshake, 2048, 512},
+      {"size untold", Queue::kUntold, ModemLines::kHandshake, 1000, 250},
+      {"lines held low", Queue::kStays4096, ModemLines::kLow, 0, 0},
+      {"lines held high", Queue::kStays4096, ModemLines::kHigh, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -229,7 +229,7 @@ TEST(PlayedLineOpening, HandshakeLimitsFitTheQueueTheDriverHas) {
     DeviceLine line;
     ASSERT_EQ(line.open("COM3"), 0);
     LineSettings settings;
-    settings.flowControl = c.flowControl;
+    settings.modemLines = c.lines;
     const LineFault fault = line.configure(settings);
     ASSERT_EQ(fault.step, LineStep::kNone) << fault.error;
     const DCB dcb = driver.lastLineSettings();
@@ -250,15 +250,19 @@ TEST(PlayedLineOpening, HandshakeLimitsFitTheQueueTheDriverHas) {
 TEST(PlayedLineSignals, RtsReachesABoardBehindTheCdcDriver) {
   const struct {
     const char* name;
-    int32_t flowControl;
-    std::vector<int> requests;
+    ModemLines lines;
+    std::vector<LineSignal> requests;
     bool rts;
     bool dtr;
   } cases[] = {
-      {"CLRRTS, DTR held on", 1, {CLRRTS}, false, true},
-      {"SETRTS, DTR held off", 0, {SETRTS}, true, false},
-      {"CLRDTR then SETRTS", 1, {CLRRTS, CLRDTR, SETRTS}, true, false},
-      {"SETDTR, CLRRTS", 0, {SETDTR, CLRRTS}, false, true},
+      {"CLRRTS, DTR held high", ModemLines::kHigh, {LineSignal::kClrRts}, false, true},
+      {"SETRTS, DTR held low", ModemLines::kLow, {LineSignal::kSetRts}, true, false},
+      {"CLRDTR then SETRTS",
+       ModemLines::kHigh,
+       {LineSignal::kClrRts, LineSignal::kClrDtr, LineSignal::kSetRts},
+       true,
+       false},
+      {"SETDTR, CLRRTS", ModemLines::kLow, {LineSignal::kSetDtr, LineSignal::kClrRts}, false, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -267,9 +271,11 @@ TEST(PlayedLineSignals, RtsReachesABoardBehindTheCdcDriver) {
     DeviceLine line;
     ASSERT_EQ(line.open("COM3"), 0);
     LineSettings settings;
-    settings.flowControl = c.flowControl;
+    settings.modemLines = c.lines;
     ASSERT_EQ(line.configure(settings).step, LineStep::kNone);
-    for (int request : c.requests) EXPECT_EQ(line.applySignal(request), 0) << request;
+    for (LineSignal request : c.requests) {
+      EXPECT_EQ(line.applySignal(request), 0) << static_cast<int>(request);
+    }
     EXPECT_EQ(driver.wireRts(), c.rts);
     EXPECT_EQ(driver.wireDtr(), c.dtr);
     line.close();

@@ -14,6 +14,12 @@
 #include <algorithm>
 #include <cstring>
 
+static_assert(static_cast<BYTE>(Parity::kNone) == NOPARITY &&
+              static_cast<BYTE>(Parity::kOdd) == ODDPARITY &&
+              static_cast<BYTE>(Parity::kEven) == EVENPARITY);
+static_assert(static_cast<BYTE>(StopBits::kOne) == ONESTOPBIT &&
+              static_cast<BYTE>(StopBits::kTwo) == TWOSTOPBITS);
+
 HandshakeLimits handshakeLimitsFor(DWORD bytes) {
   auto word = [](DWORD n) { return static_cast<WORD>(std::min<DWORD>(n, 0xFFFF)); };
   return {word(bytes / 2), word(bytes / 8)};
@@ -28,15 +34,19 @@ DCB lineControlBlock(const LineSettings& settings, HandshakeLimits limits) {
   dcb.fParity = 0;
   dcb.fOutxCtsFlow = 0;
   dcb.fOutxDsrFlow = 0;
-  if (settings.flowControl == 0) {
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
-  } else if (settings.flowControl == 2) {
-    dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
-    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-  } else {
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  switch (settings.modemLines) {
+    case ModemLines::kLow:
+      dcb.fDtrControl = DTR_CONTROL_DISABLE;
+      dcb.fRtsControl = RTS_CONTROL_DISABLE;
+      break;
+    case ModemLines::kHandshake:
+      dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+      dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+      break;
+    case ModemLines::kHigh:
+      dcb.fDtrControl = DTR_CONTROL_ENABLE;
+      dcb.fRtsControl = RTS_CONTROL_ENABLE;
+      break;
   }
   dcb.fDsrSensitivity = 0;
   dcb.fTXContinueOnXoff = 1;
@@ -45,12 +55,13 @@ DCB lineControlBlock(const LineSettings& settings, HandshakeLimits limits) {
   dcb.fErrorChar = 0;
   dcb.fNull = 0;
   dcb.fAbortOnError = 0;
-  const bool handshake = settings.flowControl == 2;
+  const bool handshake = settings.modemLines == ModemLines::kHandshake;
   dcb.XonLim = handshake ? limits.xon : 0;
   dcb.XoffLim = handshake ? limits.xoff : 0;
   dcb.ByteSize = 8;
-  dcb.Parity = settings.parityCode;
-  dcb.StopBits = settings.stopBitCode;
+  // The settings' codes are the DCB's own (asserted above).
+  dcb.Parity = static_cast<BYTE>(settings.parity);
+  dcb.StopBits = static_cast<BYTE>(settings.stopBits);
   dcb.XonChar = 0x11;
   dcb.XoffChar = 0x13;
   dcb.ErrorChar = 0;

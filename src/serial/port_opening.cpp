@@ -51,8 +51,8 @@ int finishOpening(const PortRequest& request, int openError, SerialLine& line, s
   if (request.showSettings) {
     const LineSettings& s = request.line;
     std::fprintf(console, "\n>>>%s, rate %d ,%d dataBits, parityCode(%d), stopBitCode(%d)\n",
-                 shown.c_str(), static_cast<int>(s.baudRate), 8, static_cast<int>(s.parityCode),
-                 static_cast<int>(s.stopBitCode));
+                 shown.c_str(), static_cast<int>(s.baudRate), 8, static_cast<int>(s.parity),
+                 static_cast<int>(s.stopBits));
   }
   const int result = report(line.configure(request.line), shown, console);
   const std::string note = line.readingNote();
