@@ -28,7 +28,7 @@ PortRequest portRequestOf(const CaptureSettings& settings) {
   request.portName = settings.portName;
   request.line = lineSettingsOf(settings);
   request.showSettings = settings.logLevel >= 1;
-  request.captureFile = settings.outputPath;
+  request.runFiles = {settings.outputPath, settings.rawPath, settings.summaryPath};
   return request;
 }
 

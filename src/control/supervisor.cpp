@@ -201,6 +201,7 @@ int endOfCapture(RackRun& rack, const CaptureState& state, int opened, const Lin
 int runCapture(const CaptureSettings& settings, bool startInSegment, const PortEnvironment& env,
                std::FILE* console, Interruption& interruption, const ReadTime& started) {
   RackRun rack(settings, started, console);
+  if (isThePort(portRequestOf(settings), env, settings.summaryPath)) rack.summaryIsThePort();
   CaptureFile file(console);
   if (file.open(settings.outputPath) != 0) {
     std::fprintf(console, "\n>>>unable to open file %s\n", settings.outputPath);
