@@ -216,6 +216,7 @@ int DeviceLine::purge() {
 LineFault DeviceLine::configure(const LineSettings& settings) {
   Impl& m = *impl_;
   if (m.fd < 0) return {LineStep::kSettings, EBADF};
+  m.queue.readByArrival(settings.readByArrival);
   serial_detail::RawLineMode mode;
   mode.rate = settings.baudRate;
   mode.parity = settings.parity;

@@ -402,6 +402,7 @@ int DeviceLine::Impl::createReadRequest() {
 LineFault DeviceLine::configure(const LineSettings& settings) {
   Impl& m = *impl_;
   if (!m.isOpen()) return {LineStep::kSettings, ERROR_INVALID_HANDLE};
+  m.queue.readByArrival(settings.readByArrival);
   DCB dcb = lineControlBlock(settings, m.driverHandshakeLimits());
   if (!m.comm->setCommState(m.h, &dcb)) return {LineStep::kSettings, errorNumber(lastError())};
   m.dtrRequest = dcb.fDtrControl == DTR_CONTROL_DISABLE  ? CLRDTR

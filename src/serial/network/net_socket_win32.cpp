@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
+#include <string>
 #include <vector>
 
+#include "serial/network/deadline_call.h"
 #include "serial/network/net_connect_win32.h"
 #include "serial/network/net_socket.h"
 
@@ -27,6 +30,47 @@ constexpr int kSliceMs = 50;
 int millisLeft(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+// Looks `host` up within the connect limit: the system's resolver keeps no
+// time limit of its own. A name that does not exist is a missing port
+// (ERROR_FILE_NOT_FOUND), told apart from a host that cannot be reached.
+int lookUp(const std::string& host, const std::string& port, Clock::time_point deadline,
+           addrinfo** found) {
+  struct Lookup {
+    std::string host, port;
+    addrinfo* found = nullptr;
+    int answer = 0;
+  };
+  auto lookup = std::make_shared<Lookup>();
+  lookup->host = host;
+  lookup->port = port;
+  const bool done = callBefore(
+      deadline,
+      [lookup] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_protocol = IPPROTO_TCP;
+        lookup->answer =
+            getaddrinfo(lookup->host.c_str(), lookup->port.c_str(), &hints, &lookup->found);
+      },
+      [lookup] {
+        if (lookup->found != nullptr) freeaddrinfo(lookup->found);
+      });
+  if (!done) return WSAETIMEDOUT;
+  switch (lookup->answer) {
+    case 0:
+      *found = lookup->found;
+      return 0;
+    case WSAHOST_NOT_FOUND:
+    case WSANO_DATA:
+      return ERROR_FILE_NOT_FOUND;
+    case WSATRY_AGAIN:
+      return WSAETIMEDOUT;
+    default:
+      return lookup->answer;
+  }
 }
 
 // 0, or why Winsock could not start; asked once.
@@ -66,13 +110,8 @@ int NetSocket::connect(const std::string& host, const std::string& port,
                        std::chrono::milliseconds timeout) {
   if (int err = startWinsock()) return err;
   const auto deadline = Clock::now() + timeout;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
   addrinfo* found = nullptr;
-  int resolved = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-  if (resolved != 0) return resolved;
+  if (int err = lookUp(host, port, deadline, &found)) return err;
   const std::vector<ConnectTarget> targets = connectTargets(found);
   freeaddrinfo(found);
   return connectFirst(targets, deadline, &impl_->socket);
