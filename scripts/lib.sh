@@ -51,6 +51,18 @@ ensure_build() {
   cmake --build "$dir" -j "$(nproc)" "${targets[@]}" >&2
 }
 
+# ensure_programs DIR TARGET...: builds the programs TARGETs in DIR. A DIR
+# not configured yet (or whose configuring failed) is configured without the
+# tests and the benchmarks, so that building a program needs neither
+# GoogleTest nor Google Benchmark (scripts/test turns them on in its trees).
+ensure_programs() {
+  local dir=$1
+  shift
+  local args=()
+  [ -f "$dir/build.ninja" ] || args=(-DSERCAP_TESTS=OFF -DSERCAP_BENCH=OFF)
+  ensure_build "$dir" "${args[@]}" -- "$@"
+}
+
 # sercap_version: the release number from VERSION, checked to be one.
 sercap_version() {
   local version

@@ -38,23 +38,21 @@ TEST_P(CtrlZTest, EndsTheRunAndKeepsTheLinesBeforeIt) {
 // Also when the time-out never expires.
 INSTANTIATE_TEST_SUITE_P(TimeOuts, CtrlZTest, ::testing::Values("30", "-1"));
 
-// A transmission each second marks the supervisor's passes: the Ctrl-Z
-// comes right after one, so a run that noticed the end only at its next pass
-// would take about a second.
+// A transmission each second marks the supervisor's passes: the Ctrl-Z comes
+// right after one. A run that noticed the end only at its next pass would
+// transmit once more before it ended; one woken by the worker's end never
+// does, however slowly the machine then shuts it down.
 TEST_F(CaptureEndTest, DeviceEndEndsTheRunAtOnceWithNoFurtherTransmission) {
   PtyDevice device;
   auto run = startOnLine(device, {"-ntx", "-1", "-t", "30", "-f", "out.spt"});
   ASSERT_NE(run, nullptr);
-  const auto sentAt = ProgramRun::Clock::now();
   ASSERT_TRUE(device.send("last\n\x1a\n"));
   ProgramResult result = finish(*run);
 
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(workFile("out.spt"), "last\r\n");
-  const double afterCtrlZ =
-      result.seconds - std::chrono::duration<double>(sentAt - run->startedAt()).count();
-  EXPECT_LT(afterCtrlZ, 0.5) << "the end waited for the supervisor's next pass";
-  EXPECT_EQ(device.receiveUntilQuiet(milliseconds(300)), "");
+  EXPECT_EQ(device.receiveUntilQuiet(milliseconds(300)), "")
+      << "the end waited for the supervisor's next pass";
 }
 
 struct EndPhraseCase {

@@ -174,7 +174,8 @@ def build_sercap(workdir, build=None):
         build = os.path.join(workdir, "static")
         if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
             quiet_run(["cmake", "-S", REPO, "-B", build, "-G", "Ninja",
-                       "-DCMAKE_BUILD_TYPE=Release", "-DSERCAP_BENCH=OFF"],
+                       "-DCMAKE_BUILD_TYPE=Release", "-DSERCAP_TESTS=OFF",
+                       "-DSERCAP_BENCH=OFF"],
                       what="configuring the build of the static sercap")
     quiet_run(["cmake", "--build", build, "-j2", "--target", "sercap-static"],
               what="building the static sercap")

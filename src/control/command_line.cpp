@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "control/port_argument.h"
-#include "serial/network_address.h"
 #include "serial/port_names.h"
 
 int32_t parseDecimal(const char* text) {

@@ -62,9 +62,7 @@ ConsoleWriter::ConsoleWriter(ConsoleSink sink)
     : shared_(std::make_shared<Shared>(std::move(sink))) {
   // The thread holds the shared part too, so one abandoned in a write that
   // never returns still has it.
-  std::thread thread;
-  if (startThread(thread, [shared = shared_] { shared->run(); }) == 0) {
-    thread.detach();
+  if (startThread(thread_, [shared = shared_] { shared->run(); }) == 0) {
     stream_ = openCallbackStream(shared_.get(), &Shared::put, shared_->sink.interactive);
   }
   // Without a thread or a stream of our own (a process short of memory),
@@ -75,6 +73,7 @@ ConsoleWriter::ConsoleWriter(ConsoleSink sink)
 
 ConsoleWriter::~ConsoleWriter() {
   finish(std::chrono::milliseconds(0));
+  if (thread_.joinable()) thread_.detach();
 }
 
 void ConsoleWriter::finish(std::chrono::milliseconds limit) {
@@ -90,9 +89,20 @@ void ConsoleWriter::finish(std::chrono::milliseconds limit) {
   if (shared_->closing) return;
   shared_->closing = true;
   shared_->changed.notify_all();
-  shared_->changed.wait_for(lock, limit, [this] { return shared_->drained(); });
+  const bool drained =
+      shared_->changed.wait_for(lock, limit, [this] { return shared_->drained(); });
   // Whatever is left will not be written: the thread ends once it is back.
   shared_->pending.clear();
+  lock.unlock();
+  if (!thread_.joinable()) return;
+  // A thread that has written everything ends at once, and is waited for: a
+  // process must not end with a thread still running (the thread sanitizer
+  // then holds the exit for a second). One still in a write is left to it.
+  if (drained) {
+    thread_.join();
+  } else {
+    thread_.detach();
+  }
 }
 
 size_t ConsoleWriter::dropped() const {

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <thread>
 
 // Where console text finally goes.
 struct ConsoleSink {
@@ -39,8 +40,9 @@ class ConsoleWriter {
   std::FILE* stream() const { return stream_; }
 
   // Closes the stream and gives the console up to `limit` to take what is
-  // buffered. A console that takes nothing in that time is left behind: its
-  // thread is abandoned, to end with the process.
+  // buffered, then ends the writer's thread. A console that takes nothing in
+  // that time is left behind: its thread is abandoned, to end with the
+  // process.
   void finish(std::chrono::milliseconds limit);
 
   // Text dropped so far because the buffer was full.
@@ -50,6 +52,7 @@ class ConsoleWriter {
 
  private:
   std::shared_ptr<Shared> shared_;
+  std::thread thread_;
   std::FILE* stream_ = nullptr;
   bool ownsStream_ = false;
 };

@@ -41,6 +41,8 @@ class RecordingConsole {
     std::lock_guard<std::mutex> lock(state_->mutex);
     return state_->taken;
   }
+  // Whether no writer holds the sink any more: every writer thread is gone.
+  bool released() const { return state_.use_count() == 1; }
 
  private:
   struct State {
@@ -86,6 +88,25 @@ TEST(ConsoleWriter, HandsOnEverythingPrintedBeforeFinish) {
       }
       EXPECT_EQ(own, expected[t]) << "thread " << t << ", interactive " << interactive;
     }
+  }
+}
+
+// A process whose console took everything ends with no thread of the writer
+// left: one still running at exit would hold the process (the thread
+// sanitizer waits a second for it), and it could still touch the console.
+TEST(ConsoleWriter, EndsItsThreadOnceTheConsoleTookEverything) {
+  // A thread left running usually ends a moment later; many writers in a row
+  // make sure one is seen.
+  for (int i = 0; i < 200; ++i) {
+    const bool interactive = i % 2 == 1;
+    RecordingConsole console;
+    {
+      ConsoleWriter writer(console.sink(interactive));
+      std::fputs("last line\n", writer.stream());
+      writer.finish(std::chrono::seconds(30));
+    }
+    ASSERT_TRUE(console.released()) << "writer " << i;
+    ASSERT_EQ(console.taken(), "last line\n") << "writer " << i;
   }
 }
 

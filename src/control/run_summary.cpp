@@ -5,7 +5,7 @@
 #include <string>
 
 #include "capture/time_text.h"
-#include "control/summary_file.h"
+#include "control/replace_file.h"
 
 namespace {
 

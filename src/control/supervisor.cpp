@@ -24,8 +24,7 @@
 #include "control/usage.h"
 #include "serial/device_line.h"
 #include "serial/line_signals.h"
-#include "serial/network_address.h"
-#include "serial/network_line.h"
+#include "serial/network/network_line.h"
 #include "serial/port_opening.h"
 
 namespace {

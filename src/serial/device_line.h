@@ -19,7 +19,7 @@ class DeviceLine final : public SerialLine {
   // ERROR_ACCESS_DENIED (5) when another process holds the port.
   int open(const std::string& devicePath) override;
   bool isOpen() const override;
-  int empty() override;
+  int purge() override;
   // Raw 8-bit line at the exact rate, parity and stop bits, DTR/RTS as the
   // flow control says; the settings step fails with the driver's error
   // number, or EINVAL when the rate read back shows that the driver kept

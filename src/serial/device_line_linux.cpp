@@ -25,9 +25,9 @@
 #include "serial/device_line.h"
 #include "serial/input_queue.h"
 #include "serial/line_errors_linux.h"
-#include "serial/line_termios2.h"
-#include "serial/output_drain.h"
-#include "serial/port_checks.h"
+#include "serial/line_termios2_linux.h"
+#include "serial/output_drain_linux.h"
+#include "serial/port_checks_linux.h"
 
 namespace {
 
@@ -225,7 +225,7 @@ bool DeviceLine::isOpen() const {
   return impl_->fd >= 0;
 }
 
-int DeviceLine::empty() {
+int DeviceLine::purge() {
   Impl& m = *impl_;
   if (m.fd < 0) return EBADF;
   m.queue.clear();

@@ -289,7 +289,7 @@ bool DeviceLine::isOpen() const {
   return impl_->isOpen();
 }
 
-int DeviceLine::empty() {
+int DeviceLine::purge() {
   Impl& m = *impl_;
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
   m.queue.clear();

@@ -47,7 +47,7 @@ class PlayedLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(line.open("\\\\.\\COM7"), 0);
-    ASSERT_EQ(line.empty(), 0);
+    ASSERT_EQ(line.purge(), 0);
     LineSettings settings;
     settings.flowControl = flowControl();
     const LineFault fault = line.configure(settings);

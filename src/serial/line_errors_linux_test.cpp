@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "serial/test_pty.h"
+#include "testing/test_pty.h"
 
 namespace {
 

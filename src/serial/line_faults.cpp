@@ -6,7 +6,7 @@
 namespace {
 
 constexpr int kResultOpen = 1;
-constexpr int kResultEmpty = 2;
+constexpr int kResultPurge = 2;
 constexpr int kResultSettings = 8;
 constexpr int kResultTimeouts = 16;
 // Some codes stand for a group of steps, as the run's results always have.
@@ -22,7 +22,7 @@ constexpr int kResultNone = 0;
 constexpr LineStepReport kReports[] = {
     {kResultNone, nullptr},
     {kResultOpen, "\n>>>open com %s error : %d\n"},
-    {kResultEmpty, "\n>>>PurgeComm error : %d\n"},
+    {kResultPurge, "\n>>>PurgeComm error : %d\n"},
     {kResultSettings, "\n>>>SetCommState error : %d\n"},
     {kResultTimeouts, "\n>>>GetCommTimeouts error : %d\n"},
     {kResultEventMask, "\n>>>SetCommMask error : %d\n"},

@@ -7,7 +7,7 @@
 enum class LineStep {
   kNone,          // nothing failed
   kOpen,          // the port could not be opened
-  kEmpty,         // its queues could not be emptied
+  kPurge,         // what both directions held could not be discarded
   kSettings,      // the line settings were refused
   kTimeouts,      // the read time-outs could not be read or set
   kEventMask,     // the line-feed event could not be armed

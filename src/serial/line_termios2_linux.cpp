@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "serial/line_rate_check.h"
-#include "serial/line_termios2.h"
+#include "serial/line_termios2_linux.h"
 
 #ifndef __linux__
 #error "termios2 is Linux only; another POSIX system needs its own rate setting"

@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "serial/output_drain.h"
+#include "serial/output_drain_linux.h"
 
 namespace serial_detail {
 

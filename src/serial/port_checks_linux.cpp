@@ -1,5 +1,5 @@
 // Port checks with stat() and the session's terminal.
-#include "serial/port_checks.h"
+#include "serial/port_checks_linux.h"
 
 #include <sys/stat.h>
 #include <termios.h>

@@ -16,6 +16,14 @@ const PortEnvironment& processPortEnvironment();
 // port argument does: the system's device names ignore case.
 bool hasComPrefix(const char* name);
 
+// Ports on another machine: "rfc2217://HOST:PORT" (telnet with the Com Port
+// Control Option) and "tcp://HOST:PORT" (raw bytes), the scheme in any case.
+// They name no device of this machine (serial/network/ reaches them).
+enum class NetworkScheme { kNone, kRfc2217, kTcp };
+// The scheme `argument` begins with; `rest`, if given, receives what follows it.
+NetworkScheme networkSchemeOf(const std::string& argument, std::string* rest = nullptr);
+bool isNetworkPort(const std::string& argument);
+
 // The device path shown in messages: "\\.\COM12" for a COM name longer than
 // four characters, the name itself otherwise (also for a path).
 std::string shownDevicePath(const char* portName);

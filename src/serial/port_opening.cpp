@@ -5,7 +5,6 @@
 #include <string>
 
 #include "serial/capture_file_check.h"
-#include "serial/network_address.h"
 
 namespace {
 
@@ -46,8 +45,8 @@ int finishOpening(const PortRequest& request, int openError, SerialLine& line, s
   const std::string shown = shownDevicePath(request.portName);
   if (openError != 0) return report({LineStep::kOpen, openError}, shown, console);
 
-  int err = line.empty();
-  if (err != 0) return report({LineStep::kEmpty, err}, shown, console);
+  int err = line.purge();
+  if (err != 0) return report({LineStep::kPurge, err}, shown, console);
 
   if (request.showSettings) {
     const LineSettings& s = request.line;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "serial/device_line.h"
-#include "serial/line_termios2.h"
+#include "serial/line_termios2_linux.h"
 #include "serial/port_environment_linux.h"
 #include "testing/console_capture.h"
 #include "testing/temp_dir.h"

@@ -27,12 +27,12 @@ class SerialLine {
 
   // Open and configure, in this order. open() takes the port for this
   // process alone: 0 or the error number (the kind of port documents its
-  // own). empty() discards whatever both directions hold: 0 or an error
+  // own). purge() discards whatever both directions hold: 0 or an error
   // number. configure() applies the line settings and whatever else the
   // kind of port needs before a capture; it names the step that failed.
   virtual int open(const std::string& device) = 0;
   virtual bool isOpen() const = 0;
-  virtual int empty() = 0;
+  virtual int purge() = 0;
   virtual LineFault configure(const LineSettings& settings) = 0;
 
   // Wait for a line: blocks until a line feed has come in since the previous

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "serial/device_line.h"
-#include "serial/line_termios2.h"
+#include "serial/line_termios2_linux.h"
 #include "testing/temp_dir.h"
 #include "testing/test_pty.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "serial/input_queue.h"
-#include "serial/line_termios2.h"
+#include "serial/line_termios2_linux.h"
 #include "testing/test_pty.h"
 
 namespace {
@@ -194,7 +194,7 @@ TEST_F(SerialLineTest, PurgeDiscardsQueuedBytesAndTheirLineFeed) {
   ASSERT_TRUE(pty.send("older"));
   ASSERT_TRUE(pty.pendingInputIs(5));
 
-  ASSERT_EQ(line.empty(), 0);
+  ASSERT_EQ(line.purge(), 0);
   EXPECT_TRUE(pty.pendingInputIs(0));
   EXPECT_EQ(takeQueued(line), "");
   BackgroundWait wait(line);
@@ -240,7 +240,7 @@ TEST(SerialLineClosedTest, EveryOperationOnAClosedLineSaysEbadf) {
   EXPECT_EQ(line.collect(&count), EBADF);
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(line.awaitLine(), EBADF);
-  EXPECT_EQ(line.empty(), EBADF);
+  EXPECT_EQ(line.purge(), EBADF);
   EXPECT_EQ(line.configure(LineSettings{}).error, EBADF);
   EXPECT_EQ(line.applySignal(5), EBADF);
   line.transmit("x", 1);

@@ -8,7 +8,7 @@
 
 #include <stdexcept>
 
-#include "serial/telnet_codec.h"
+#include "serial/network/telnet_codec.h"
 
 using namespace telnet;
 

@@ -1,6 +1,6 @@
 // The network line by itself, against the fake server: what a hostile server
 // can make it hold.
-#include "serial/network_line.h"
+#include "serial/network/network_line.h"
 
 #include <gtest/gtest.h>
 

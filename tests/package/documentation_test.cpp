@@ -1,6 +1,6 @@
 // Checks that what ships beside the programs keeps up with them: the manual
-// pages and the bash completion name exactly the options the parsers know,
-// and the pages render without a warning.
+// pages, the README's options overview and the bash completion name exactly
+// the options the parsers know, and the pages render without a warning.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -76,6 +76,28 @@ TEST(ManualPage, SercapDocumentsExactlyTheParsersOptions) {
   EXPECT_EQ(documented, optionTableWords(false))
       << "every option in kOptionWords needs an entry (.TP) under OPTIONS in doc/sercap.1, "
          "and no other option may have one";
+}
+
+// The option words in the README's options overview: each backquoted text
+// under "## Options" that begins with a dash names one ("`-f FILE`").
+std::set<std::string> readmeOverviewOptions(const std::string& readme) {
+  static const std::regex kWord(R"(`(--?[A-Za-z0-9]+(-[A-Za-z0-9]+)*))");
+  const size_t start = readme.find("\n## Options\n");
+  EXPECT_NE(start, std::string::npos) << "README.md has no \"## Options\" section";
+  if (start == std::string::npos) return {};
+  const size_t end = readme.find("\n## ", start + 1);
+  const std::string section = readme.substr(start, end - start);
+  std::set<std::string> words;
+  for (std::sregex_iterator m(section.begin(), section.end(), kWord), last; m != last; ++m) {
+    words.insert((*m)[1].str());
+  }
+  return words;
+}
+
+TEST(Readme, OptionsOverviewNamesExactlyTheParsersOptions) {
+  EXPECT_EQ(readmeOverviewOptions(readFile(kSourceDir + "/README.md")), optionTableWords(false))
+      << "every option in kOptionWords belongs in the README's options overview, "
+         "and no other option";
 }
 
 TEST(ManualPage, SercapSimDocumentsItsOptions) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks scripts/package-windows-zip on a stand-in sercap.exe: the zip's name
 # carries the version from VERSION, it holds exactly sercap.exe (unchanged)
-# and README.txt (the README with CR LF line ends), a stale zip is replaced,
+# README.txt (the README with CR LF line ends) and MANUAL.txt (the manual page
+# as plain ASCII text with CR LF line ends), a stale zip is replaced,
 # and a missing sercap.exe is an error that says so.
 set -uo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -37,7 +38,7 @@ zip="$work/build/sercap-$version-win64.zip"
   fail "package-windows-zip failed: $(cat "$work/made.out")"
 [ "$(tail -n 1 "$work/made.out")" = "$work/build/sercap-$version-win64.zip" ] ||
   fail "printed '$(tail -n 1 "$work/made.out")'"
-[ "$(unzip -Z1 "$zip" 2>&1 | LC_ALL=C sort | tr '\n' ' ')" = "README.txt sercap.exe " ] ||
+[ "$(unzip -Z1 "$zip" 2>&1 | LC_ALL=C sort | tr '\n' ' ')" = "MANUAL.txt README.txt sercap.exe " ] ||
   fail "zip entries: $(unzip -Z1 "$zip" 2>&1 | tr '\n' ' ')"
 unzip -p "$zip" sercap.exe | cmp -s - "$work/build/sercap.exe" || fail "sercap.exe changed in the zip"
 unzip -p "$zip" README.txt >"$work/README.txt"
@@ -47,6 +48,14 @@ if LC_ALL=C grep -q $'[^\r]$\|^$' "$work/README.txt"; then
 fi
 [ "$(tail -c 2 "$work/README.txt" | od -An -tx1 | tr -d ' ')" = 0d0a ] || fail "README.txt's last line"
 tr -d '\r' <"$work/README.txt" | cmp -s - "$repo/README.md" || fail "README.txt is not the README"
+unzip -p "$zip" MANUAL.txt >"$work/MANUAL.txt"
+# Plain ASCII, no terminal bold or underline, CR LF line ends, and the
+# whole page: its first section and its last.
+if LC_ALL=C grep -q $'[^\r]$\|^$\|[^\t\r -~]' "$work/MANUAL.txt"; then
+  fail "MANUAL.txt has a line without CR LF, or bytes that are not plain text"
+fi
+grep -q $'^NAME\r$' "$work/MANUAL.txt" || fail "MANUAL.txt lacks the NAME section"
+grep -q $'^SEE ALSO\r$' "$work/MANUAL.txt" || fail "MANUAL.txt lacks the SEE ALSO section"
 
 if [ $failures -ne 0 ]; then
   echo "$failures zip checks failed" >&2

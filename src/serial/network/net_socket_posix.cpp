@@ -8,7 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "serial/net_socket.h"
+#include "serial/network/net_socket.h"
 
 const int NetSocket::kClosedError = ECONNRESET;
 

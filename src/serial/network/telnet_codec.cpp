@@ -1,5 +1,5 @@
 // The telnet stream decoder and the request builders of telnet_codec.h.
-#include "serial/telnet_codec.h"
+#include "serial/network/telnet_codec.h"
 
 #include <cstring>
 

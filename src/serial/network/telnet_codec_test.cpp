@@ -1,4 +1,4 @@
-#include "serial/telnet_codec.h"
+#include "serial/network/telnet_codec.h"
 
 #include <gtest/gtest.h>
 

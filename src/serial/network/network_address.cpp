@@ -1,24 +1,12 @@
 // Parsing of network port arguments (network_address.h).
-#include "serial/network_address.h"
+#include "serial/network/network_address.h"
 
 #include <cerrno>
 #include <cstring>
 
+#include "serial/port_names.h"
+
 namespace {
-
-constexpr char kRfc2217[] = "rfc2217://";
-constexpr char kTcp[] = "tcp://";
-
-// `prefix` in lower case; the text in any case.
-bool startsWith(const std::string& text, const char* prefix) {
-  const size_t n = std::strlen(prefix);
-  if (text.size() < n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
 
 bool validPort(const std::string& port) {
   if (port.empty() || port.size() > 5) return false;
@@ -31,21 +19,12 @@ bool validPort(const std::string& port) {
 
 }  // namespace
 
-bool isNetworkPort(const std::string& argument) {
-  return startsWith(argument, kRfc2217) || startsWith(argument, kTcp);
-}
-
 int parseNetworkPort(const std::string& argument, NetworkAddress* address) {
   NetworkAddress parsed;
   std::string rest;
-  if (startsWith(argument, kRfc2217)) {
-    parsed.rfc2217 = true;
-    rest = argument.substr(std::strlen(kRfc2217));
-  } else if (startsWith(argument, kTcp)) {
-    rest = argument.substr(std::strlen(kTcp));
-  } else {
-    return EINVAL;
-  }
+  const NetworkScheme scheme = networkSchemeOf(argument, &rest);
+  if (scheme == NetworkScheme::kNone) return EINVAL;
+  parsed.rfc2217 = scheme == NetworkScheme::kRfc2217;
   size_t colon;
   if (!rest.empty() && rest[0] == '[') {
     const size_t close = rest.find(']');

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "capture/wide_text_win32.h"
-#include "control/summary_file.h"
+#include "control/replace_file.h"
 
 int replaceFile(const char* path, std::string_view content) {
   // One run writes one summary: the process number makes the name its own.

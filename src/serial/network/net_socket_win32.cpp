@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "serial/net_socket.h"
+#include "serial/network/net_socket.h"
 
 const int NetSocket::kClosedError = WSAECONNRESET;
 

@@ -15,12 +15,12 @@
 #include <mutex>
 #include <string>
 
-#include "serial/com_port_session.h"
 #include "serial/input_queue.h"
 #include "serial/line_settings.h"
-#include "serial/net_socket.h"
+#include "serial/network/com_port_session.h"
+#include "serial/network/net_socket.h"
+#include "serial/network/telnet_codec.h"
 #include "serial/serial_line.h"
-#include "serial/telnet_codec.h"
 
 class NetworkLine final : public SerialLine {
  public:
@@ -46,7 +46,7 @@ class NetworkLine final : public SerialLine {
   bool isOpen() const override { return socket_.isOpen(); }
   // Nothing to discard: for rfc2217:// configure() drops whatever arrives
   // before the settings are in force; tcp:// hands on all it receives.
-  int empty() override { return 0; }
+  int purge() override { return 0; }
   // For rfc2217://, negotiates option 44 and applies `settings` through the
   // server: the settings step fails with kNotTakenError when the server
   // refuses or does not answer, the open step with kHeldError when it closes

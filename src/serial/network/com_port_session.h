@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "serial/line_settings.h"
-#include "serial/telnet_codec.h"
+#include "serial/network/telnet_codec.h"
 
 class ComPortSession final : public telnet::Decoder::Listener {
  public:

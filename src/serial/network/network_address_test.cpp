@@ -1,8 +1,10 @@
-#include "serial/network_address.h"
+#include "serial/network/network_address.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+
+#include "serial/port_names.h"
 
 TEST(NetworkAddress, SchemesHostsAndPorts) {
   struct {

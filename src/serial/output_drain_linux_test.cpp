@@ -1,4 +1,4 @@
-#include "serial/output_drain.h"
+#include "serial/output_drain_linux.h"
 
 #include <gtest/gtest.h>
 

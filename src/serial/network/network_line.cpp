@@ -1,9 +1,9 @@
 // The network line of network_line.h, over the platform's NetSocket.
-#include "serial/network_line.h"
+#include "serial/network/network_line.h"
 
 #include <thread>
 
-#include "serial/network_address.h"
+#include "serial/network/network_address.h"
 
 using Clock = std::chrono::steady_clock;
 

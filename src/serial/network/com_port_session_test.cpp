@@ -1,4 +1,4 @@
-#include "serial/com_port_session.h"
+#include "serial/network/com_port_session.h"
 
 #include <gtest/gtest.h>
 

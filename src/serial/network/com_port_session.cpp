@@ -1,7 +1,7 @@
 // The RFC 2217 opening of com_port_session.h: option negotiation that never
 // loops (a request is answered only when it changes an option's state) and
 // the check of the server's answers.
-#include "serial/com_port_session.h"
+#include "serial/network/com_port_session.h"
 
 #include <utility>
 

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <string>
 
-#include "control/summary_file.h"
+#include "control/replace_file.h"
 
 namespace {
 
