@@ -31,15 +31,58 @@ TESTED_KERNEL = "vmlinuz-6.1.0-57-arm64"
 MODULES = ["virtio_mmio", "virtio_console"]
 BUSYBOX_PACKAGE = "busybox-static:arm64"
 
-# The 32-bit ARM programs the arm64 kernel runs too (its compat layer), with
-# the C and C++ libraries of Debian's armhf cross compiler.
-ARMHF_TRIPLET = "arm-linux-gnueabihf"
-ARMHF_LIBRARIES = ["ld-linux-armhf.so.3", "libc.so.6", "libm.so.6", "libstdc++.so.6",
-                   "libgcc_s.so.1"]
-ARMHF_TESTS = {"capture_test": "src/capture/capture_test"}
+# The unit tests that user-mode QEMU cannot run (not_emulated_tests.txt of a
+# cross-build) run here on the guest's kernel, arm64 ones and armhf ones (the
+# arm64 kernel runs 32-bit ARM programs too), each program at its path in the
+# build with the C and C++ libraries of Debian's cross compiler beside.
+ARCHES = {"arm64": "aarch64-linux-gnu", "armhf": "arm-linux-gnueabihf"}
+LOADERS = {"arm64": "ld-linux-aarch64.so.1", "armhf": "ld-linux-armhf.so.3"}
+LIBRARIES = ["libc.so.6", "libm.so.6", "libstdc++.so.6", "libgcc_s.so.1"]
+# Also run in the guest: cases that pass under user-mode QEMU whatever the
+# build, but not on a 32-bit kernel without large-file support.
+ON_KERNEL = {"armhf": [("capture_test", "src/capture/capture_test",
+                        "CaptureFile.AppendsToAFileAlreadyPastTwoGibibytes")]}
+
+
+def kernel_tests(arch, build):
+    """(target, program, gtest filter) of the unit tests the guest runs for a
+    configured cross-build of arch."""
+    listing = os.path.join(build, "not_emulated_tests.txt")
+    if not os.path.exists(listing):
+        raise StageError("%s has no not_emulated_tests.txt: no configured %s cross-build "
+                         "(scripts/test --arm makes one)" % (build, arch))
+    with open(listing) as f:
+        tests = [tuple(line.split(" ", 2)) for line in f.read().splitlines() if line]
+    return tests + [(t, os.path.join(build, p), g) for t, p, g in ON_KERNEL.get(arch, [])]
+
+
+def library_dir(arch):
+    return "/lib/sercap-" + arch
+
+
+def test_files(arch, build):
+    """Builds arch's kernel tests; the initramfs files they need."""
+    tests = kernel_tests(arch, build)
+    qemu_stage.quiet_run(["cmake", "--build", build, "-j2", "--target"] +
+                         sorted({t for t, _, _ in tests}),
+                         what="building the %s unit tests for the guest" % arch)
+    files = {program.lstrip("/"): program for _, program, _ in tests}
+    # The simulated device's test runs the simulated device.
+    sim = os.path.join(os.path.abspath(build), "sercap-sim")
+    if os.path.exists(sim):
+        files[sim.lstrip("/")] = sim
+    lib = os.path.join("/usr", ARCHES[arch], "lib")
+    for name in LIBRARIES:
+        files[library_dir(arch).lstrip("/") + "/" + name] = os.path.join(lib, name)
+    # A program's loader is where its header names it.
+    files["lib/" + LOADERS[arch]] = os.path.join(lib, LOADERS[arch])
+    return files
+
 
 # Before the first step: the console's modules, then the console itself.
-SETUP = """insmod /modules/virtio_mmio.ko
+SETUP = """mkdir -p /dev/pts
+mount -t devpts devpts /dev/pts
+insmod /modules/virtio_mmio.ko
 insmod /modules/virtio_console.ko
 while [ ! -e /dev/hvc0 ]; do sleep 0.05; done
 exec </dev/hvc0 >/dev/hvc0 2>&1"""
@@ -66,29 +109,13 @@ def fetch_busybox(workdir):
     return target
 
 
-def armhf_files(armhf_build):
-    """The armhf unit tests the guest runs (built in armhf_build, a configured
-    armhf cross-build) and their libraries, as initramfs files under /armhf."""
-    if not os.path.exists(os.path.join(armhf_build, "CMakeCache.txt")):
-        raise StageError("%s is no configured armhf build (scripts/test --arm makes one)"
-                         % armhf_build)
-    qemu_stage.quiet_run(["cmake", "--build", armhf_build, "-j2", "--target"] +
-                         sorted(ARMHF_TESTS), what="building the armhf unit tests")
-    files = {"armhf/" + name: os.path.join(armhf_build, path)
-             for name, path in ARMHF_TESTS.items()}
-    lib = os.path.join("/usr", ARMHF_TRIPLET, "lib")
-    for name in ARMHF_LIBRARIES:
-        files["armhf/" + name] = os.path.join(lib, name)
-    # The program's loader is where its header names it.
-    files["lib/ld-linux-armhf.so.3"] = os.path.join(lib, "ld-linux-armhf.so.3")
-    return files
-
-
-def prepare(workdir, build, armhf_build):
-    """The kernel and the initramfs; build is a configured arm64 cross-build."""
-    if build is None:
-        raise StageError("the ARM stage needs --build, a configured arm64 cross-build")
-    files = armhf_files(armhf_build)
+def prepare(workdir, builds):
+    """The kernel and the initramfs; builds: the configured cross-builds by
+    architecture (arm64's builds the static sercap)."""
+    build = builds["arm64"]
+    files = {}
+    for arch, tree in sorted(builds.items()):
+        files.update(test_files(arch, tree))
     kernel = qemu_stage.fetch_kernel(workdir, KERNEL_PACKAGE, MODULES)
     busybox = fetch_busybox(workdir)
     sercap = qemu_stage.build_sercap(workdir, build)
@@ -99,7 +126,7 @@ def prepare(workdir, build, armhf_build):
                for m in MODULES}
     modules.update(files)
     initramfs = qemu_stage.pack_initramfs(workdir, {"sercap": sercap, "probe": probe}, setup=SETUP,
-                                          applets=["insmod"], files=modules, busybox=busybox,
+                                          applets=["insmod", "mkdir"], files=modules, busybox=busybox,
                                           strip=TRIPLET + "-strip")
     return kernel, initramfs
 
