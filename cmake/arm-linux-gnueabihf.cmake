@@ -12,9 +12,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Programs built here run on this machine under user-mode emulation (tests,
-# the package's check), with the cross compiler's own C library.
+# Programs built here run on this machine under user-mode emulation (the
+# unit tests), with the target's libraries where Debian installs them for
+# that architecture (libstdc++6:ARCH). Not with the cross compiler's own
+# (qemu -L /usr/TRIPLET): threads then hang or crash the emulator.
 find_program(SERCAP_QEMU_USER qemu-arm)
 if(SERCAP_QEMU_USER)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${SERCAP_QEMU_USER} -L /usr/arm-linux-gnueabihf)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${SERCAP_QEMU_USER})
 endif()

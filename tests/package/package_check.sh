@@ -27,8 +27,8 @@ arch=${arch:-$native}
 run=()
 case $arch in
   "$native") ;;
-  arm64) run=(qemu-aarch64 -L /usr/aarch64-linux-gnu) machine=AArch64 loader=ld-linux-aarch64.so.1 ;;
-  armhf) run=(qemu-arm -L /usr/arm-linux-gnueabihf) machine=ARM loader=ld-linux-armhf.so.3 ;;
+  arm64) run=(qemu-aarch64) machine=AArch64 loader=ld-linux-aarch64.so.1 ;;
+  armhf) run=(qemu-arm) machine=ARM loader=ld-linux-armhf.so.3 ;;
   *)
     echo "$0: unknown architecture '$arch'" >&2
     exit 2
