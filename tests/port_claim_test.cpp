@@ -103,8 +103,9 @@ INSTANTIATE_TEST_SUITE_P(Names, ControllingTerminalTest, ::testing::Values("/dev
 
 struct OwnCaptureFileCase {
   const char* name;
-  bool portByMap;   // the port named COM7 through the port map, else by its path
-  bool fileByLink;  // the capture file named by a link to the device, else by its path
+  bool portByMap;      // the port named COM7 through the port map, else by its path
+  bool fileByLink;     // the file named by a link to the device, else by its path
+  const char* option;  // which file of the run it is: "-f", "--raw" or "--summary"
 };
 
 void PrintTo(const OwnCaptureFileCase& c, std::ostream* os) {
@@ -114,8 +115,9 @@ void PrintTo(const OwnCaptureFileCase& c, std::ostream* os) {
 class OwnCaptureFileTest : public SercapTest,
                            public ::testing::WithParamInterface<OwnCaptureFileCase> {};
 
-// A capture file that is the port's own device, by whatever names: the port
-// is in use, by sercap itself, and the device never gets its own text back.
+// A capture file, raw copy or summary that is the port's own device, by
+// whatever names: the port is in use, by sercap itself, and the device never
+// gets its own text back (nor a summary it might take for commands).
 TEST_P(OwnCaptureFileTest, IsRefusedAsBusy) {
   SKIP_UNDER_WINE("a COM port as the capture file is POSIX's port map and paths");
   const OwnCaptureFileCase& c = GetParam();
@@ -131,20 +133,32 @@ TEST_P(OwnCaptureFileTest, IsRefusedAsBusy) {
     fs::create_symlink(device.slavePath(), work().file("line"));
     file = "line";
   }
-  auto run = start({port, "-ntx", "2", "-t", "3", "-f", file});
+  const bool captureFile = std::string(c.option) == "-f";
+  std::vector<std::string> args = {port, "-ntx", "2", "-t", "3", "-f", captureFile ? file : "out"};
+  if (!captureFile) args.insert(args.end(), {c.option, file});
+  auto run = start(args);
   ASSERT_TRUE(device.send("hello\n"));
   ProgramResult result = finish(*run);
 
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, openFailure(port, 16, file, 3));
+  std::string expected = openFailure(port, 16, captureFile ? file : "out", 3);
+  if (std::string(c.option) == "--summary") {
+    expected += "\n>>>unable to write summary " + file + " : it is the port\n";
+  }
+  EXPECT_EQ(result.out, expected);
   EXPECT_EQ(device.receiveUntilQuiet(std::chrono::milliseconds(500)), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, OwnCaptureFileTest,
-                         ::testing::Values(OwnCaptureFileCase{"SamePath", false, false},
-                                           OwnCaptureFileCase{"Link", false, true},
-                                           OwnCaptureFileCase{"PortMap", true, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Names, OwnCaptureFileTest,
+    ::testing::Values(OwnCaptureFileCase{"SamePath", false, false, "-f"},
+                      OwnCaptureFileCase{"Link", false, true, "-f"},
+                      OwnCaptureFileCase{"PortMap", true, false, "-f"},
+                      OwnCaptureFileCase{"RawByLink", false, true, "--raw"},
+                      OwnCaptureFileCase{"RawPortMap", true, false, "--raw"},
+                      OwnCaptureFileCase{"SummaryByLink", false, true, "--summary"},
+                      OwnCaptureFileCase{"SummaryPath", true, false, "--summary"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct RestoreCase {
   const char* name;

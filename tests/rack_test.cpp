@@ -1,7 +1,10 @@
 // The long options a test rack uses, run as a user runs them: the summary,
 // fail texts, the expected end, the deadline, timestamps, the raw copy.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -94,6 +97,8 @@ TEST_F(SummaryTest, EndAndStatusForEveryWayARunEnds) {
        [](PtyDevice& d, ProgramRun&) { ASSERT_TRUE(d.send("done: kwo end\n")); }},
       {"time-out", "time-out", {"-t", "1"}, [](PtyDevice&, ProgramRun&) {}},
       {"deadline", "deadline", {"-t", "-1", "--max-time", "3"}, [](PtyDevice&, ProgramRun&) {}},
+      // A negative deadline is none, as a negative time-out is.
+      {"no deadline", "time-out", {"-t", "2", "--max-time", "-1"}, [](PtyDevice&, ProgramRun&) {}},
       {"signal",
        "interrupted",
        {"-t", "30"},
@@ -169,6 +174,28 @@ TEST_F(SummaryTest, RunsThatNeverCapture) {
   }
 }
 
+// Real-time signals end the run as the others do, each named as the
+// shell's `kill -l` names it.
+TEST_F(SummaryTest, RealTimeSignalsByName) {
+  SKIP_UNDER_WINE("Windows has no POSIX signals");
+  const struct {
+    int signalNumber;
+    const char* name;
+  } cases[] = {{SIGRTMIN, "SIGRTMIN"}, {SIGRTMIN + 5, "SIGRTMIN+5"}, {SIGRTMAX, "SIGRTMAX"}};
+  for (const auto& c : cases) {
+    PtyDevice device;
+    auto run =
+        startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt", "--summary", "s.json"});
+    ASSERT_NE(run, nullptr);
+    run->signal(c.signalNumber);
+    ProgramResult result = finish(*run);
+    EXPECT_EQ(result.status, 128 + c.signalNumber) << c.name;
+    const std::string json = summary();
+    EXPECT_EQ(summaryValue(json, "signal"), quoted(c.name)) << json;
+    EXPECT_EQ(summaryValue(json, "end"), quoted("interrupted")) << json;
+  }
+}
+
 // A summary that cannot be written says so and changes nothing else.
 TEST_F(SummaryTest, UnwritableSummaryFolder) {
   PtyDevice device;
@@ -228,6 +255,117 @@ TEST_F(SummaryTest, FilesThatCannotTakeWhatTheyAreGiven) {
     EXPECT_NE(result.out.find(c.message), std::string::npos) << result.out;
     EXPECT_EQ(workFile("out.spt"), opens ? "kept\r\n" : "");
   }
+}
+
+// A summary whose name is as long as a name may be: its temporary file's
+// name must fit too.
+TEST_F(SummaryTest, LongestName) {
+  const std::string name = std::string(245, 's') + ".json";
+  PtyDevice device;
+  ProgramResult result =
+      finish(*start({port(device), "-t", "0", "-f", "out.spt", "--summary", name}));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "\n");
+  EXPECT_EQ(summaryValue(workFile(name), "end"), quoted("time-out"));
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(work().path())) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 2u) << "a temporary file stayed behind";
+}
+
+// Summary paths that are no regular file are written in place, never
+// renamed over (a device node replaced by a file would break the machine):
+// standard output ("-" or its name) after the run's last console line, a
+// terminal, a FIFO. A symbolic link stays a link; the file it leads to is
+// replaced.
+TEST_F(SummaryTest, PathsThatAreNoRegularFiles) {
+  auto json = [](const std::string& text) {
+    return summaryValue(text, "end") == quoted("time-out");
+  };
+  auto isFifo = [](const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+  };
+  PtyDevice terminal;
+  const std::string fifo = work().file("fifo");
+  const std::string unread = work().file("unread");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(unread.c_str(), 0600), 0);
+  const int fifoReader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(fifoReader, 0);
+  std::filesystem::create_directory(work().file("sub"));
+  std::filesystem::create_symlink("sub/target.json", work().file("link"));
+  std::filesystem::create_symlink(work().file("sub/later.json"), work().file("dangling"));
+  {
+    std::FILE* old = std::fopen(work().file("sub/target.json").c_str(), "w");
+    ASSERT_NE(old, nullptr);
+    std::fputs("old\n", old);
+    std::fclose(old);
+  }
+  struct Case {
+    const char* name;
+    std::string summary;
+    std::function<void(const ProgramResult&)> check;
+    bool onWindows = false;  // else a POSIX path
+  } cases[] = {
+      {"dash", "-",
+       [&](const ProgramResult& r) {
+         ASSERT_EQ(r.out.substr(0, 2), "\n{") << r.out;
+         EXPECT_TRUE(json(r.out.substr(1))) << r.out;
+       },
+       true},
+      // /dev/stdout leads there; replaced by a file, as sercap once did, it
+      // would break the machine: the test must not risk it.
+      {"standard output by name", "/proc/self/fd/1",
+       [&](const ProgramResult& r) {
+         ASSERT_EQ(r.out.substr(0, 2), "\n{") << r.out;
+         EXPECT_TRUE(json(r.out.substr(1))) << r.out;
+       }},
+      {"terminal", terminal.slavePath(),
+       [&](const ProgramResult& r) {
+         EXPECT_EQ(r.out, "\n");
+         EXPECT_TRUE(json(terminal.receiveUntilQuiet(milliseconds(500))));
+         EXPECT_TRUE(std::filesystem::is_character_file(terminal.slavePath()));
+       }},
+      {"FIFO", fifo,
+       [&](const ProgramResult& r) {
+         EXPECT_EQ(r.out, "\n");
+         char buffer[65536];
+         const ssize_t n = ::read(fifoReader, buffer, sizeof buffer);
+         EXPECT_TRUE(json(std::string(buffer, n > 0 ? n : 0)));
+         EXPECT_TRUE(isFifo(fifo));
+       }},
+      {"FIFO nobody reads", unread,
+       [&](const ProgramResult& r) {
+         EXPECT_EQ(r.out, "\n\n>>>unable to write summary " + unread + " : " +
+                              std::to_string(ENXIO) + "\n");
+         EXPECT_TRUE(isFifo(unread));
+       }},
+      {"link", "link",
+       [&](const ProgramResult& r) {
+         EXPECT_EQ(r.out, "\n");
+         EXPECT_TRUE(std::filesystem::is_symlink(work().file("link")));
+         EXPECT_TRUE(json(workFile("sub/target.json")));
+       }},
+      {"link to a file not there yet", "dangling",
+       [&](const ProgramResult& r) {
+         EXPECT_EQ(r.out, "\n");
+         EXPECT_TRUE(std::filesystem::is_symlink(work().file("dangling")));
+         EXPECT_TRUE(json(workFile("sub/later.json")));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (underWine() && !c.onWindows) continue;
+    PtyDevice device;
+    ProgramResult result =
+        finish(*start({port(device), "-t", "0", "-f", "out.spt", "--summary", c.summary}));
+    EXPECT_EQ(result.status, 0);
+    c.check(result);
+  }
+  ::close(fifoReader);
 }
 
 // What the counters say: bytes read, what went into the file (CR LF and

@@ -6,15 +6,17 @@
 #include <vector>
 
 #include "capture/line_stamper.h"
+#include "serial/line_settings.h"
 
 struct CaptureSettings {
   // Text fields point into the argument list or at built-in constants.
   const char* portName = "COM1";
   const char* outputPath = "zurout.spt";
   int32_t baudRate = 9600;
-  uint8_t parityCode = 0;  // 0 none, 1 odd, 2 even
+  // The platform's codes, a Parity and a StopBits (serial/line_settings.h).
+  uint8_t parityCode = static_cast<uint8_t>(Parity::kNone);
   const char* parityName = "no";
-  uint8_t stopBitCode = 0;      // 0 one stop bit, 2 two stop bits
+  uint8_t stopBitCode = static_cast<uint8_t>(StopBits::kOne);
   int32_t flowControl = 1;      // 0 lines off, 2 handshake, anything else lines on
   int32_t timeoutSeconds = 20;  // 0 ends at once, negative never expires
   int logLevel = 0;             // 0 quiet, 1 "-d", 2 "-d2"
@@ -23,6 +25,9 @@ struct CaptureSettings {
   bool showRejected = false;
   uint8_t beginMarker = 0;  // 0: no begin marker
   uint8_t endMarker = 0;    // 0: no end marker
+  // Whether transmissions are handed over without waiting; "-nov" clears it
+  // and the supervisor then waits for each one. The name is historical: the
+  // described program's port I/O was asynchronous ("overlapped") unless cleared.
   bool useOverlapped = true;
   const char* txString = "^";
   int32_t txCount = 0;  // transmissions; the supervisor counts down a copy of its own

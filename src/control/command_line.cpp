@@ -61,7 +61,7 @@ bool applyValueOption(const char* option, const char* value, CaptureSettings& s,
   } else if (std::strcmp(option, "-ntx") == 0) {
     s.txCount = parseDecimal(value);
   } else if (std::strcmp(option, "-s") == 0) {
-    if (parseDecimal(value) == 2) s.stopBitCode = 2;
+    if (parseDecimal(value) == 2) s.stopBitCode = static_cast<uint8_t>(StopBits::kTwo);
   } else if (std::strcmp(option, "-flowctrl") == 0) {
     s.flowControl = parseDecimal(value);
   } else if (std::strcmp(option, "-setsignal") == 0) {
@@ -84,10 +84,10 @@ bool applyFlag(const char* arg, CaptureSettings& s, ParseResult& result) {
     s.beginMarker = s.endMarker = '^';
     result.startInSegment = false;
   } else if (std::strcmp(arg, "-pe") == 0) {
-    s.parityCode = 2;
+    s.parityCode = static_cast<uint8_t>(Parity::kEven);
     s.parityName = "even";
   } else if (std::strcmp(arg, "-po") == 0) {
-    s.parityCode = 1;
+    s.parityCode = static_cast<uint8_t>(Parity::kOdd);
     s.parityName = "odd";
   } else if (std::strcmp(arg, "-d2") == 0) {
     s.logLevel = 2;

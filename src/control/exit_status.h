@@ -3,7 +3,6 @@
 // keeps the results as they are.
 #pragma once
 
-constexpr int kResultUsage = 256;     // usage text, or markers given in the wrong order
-constexpr int kResultFileError = -1;  // the capture file could not be opened or written
+#include "serial/run_result.h"
 
 int exitStatusFor(int result);

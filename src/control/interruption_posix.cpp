@@ -49,6 +49,23 @@ int exitStatusForSignal(int signalNumber) {
   return 128 + signalNumber;
 }
 
+// A signal's name as the shell's `kill -l` prints it: the real-time ones
+// counted from SIGRTMIN up to half-way, then from SIGRTMAX down.
+std::string signalName(int signalNumber) {
+  const int rtMin = SIGRTMIN;
+  const int rtMax = SIGRTMAX;
+  if (signalNumber >= rtMin && signalNumber <= rtMax) {
+    if (signalNumber == rtMin) return "SIGRTMIN";
+    if (signalNumber == rtMax) return "SIGRTMAX";
+    const int aboveMin = signalNumber - rtMin;
+    if (aboveMin <= (rtMax - rtMin) / 2) return "SIGRTMIN+" + std::to_string(aboveMin);
+    return "SIGRTMAX-" + std::to_string(rtMax - signalNumber);
+  }
+  const char* abbreviation = sigabbrev_np(signalNumber);
+  if (abbreviation != nullptr) return std::string("SIG") + abbreviation;
+  return "SIG" + std::to_string(signalNumber);
+}
+
 long long nowMillis() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -98,9 +115,8 @@ int Interruption::exitStatus() const {
 
 const char* Interruption::name() const {
   if (impl_->firstSignal == 0) return nullptr;
-  const char* abbreviation = sigabbrev_np(impl_->firstSignal);
   static thread_local std::string name;
-  name = std::string("SIG") + (abbreviation != nullptr ? abbreviation : "UNKNOWN");
+  name = signalName(impl_->firstSignal);
   return name.c_str();
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "serial/line_signals.h"
+#include "serial/port_absence.h"
 #include "serial/serial_line.h"
 
 namespace {
@@ -57,32 +58,58 @@ Wake LineKeeper::sleepUntil(Clock::time_point end, Interruption& interruption) {
 void LineKeeper::letGo() {
   const int error = state_.lostLine.load();
   worker_.join();
-  state_.port->close();
   state_.lostLine.store(0);
-  away_ = true;
-  watcher_ = PortWatcher(PortWatcher::Wait::kReturn);
-  std::fprintf(console_, "\n>>>port %s lost, error : %d, waiting for it\n",
-               shownDevicePath(request_.portName).c_str(), error);
-  // Shown at once also on a buffered console: the run may stay away for long.
-  std::fflush(console_);
+  goAway(error);
 }
 
 void LineKeeper::tryReturn() {
   SerialLine& port = *state_.port;
   const int error = openDevice(request_, env_, port);
   if (watcher_.judge(error, Clock::now()) == PortWatcher::Verdict::kWaiting) return;
+  LineFault fault{LineStep::kOpen, error};
+  if (error == 0) {
+    fault = setUpLine(request_, port, console_);
+    // Gone again while it was set up (an adapter unplugged as it came back):
+    // still away, and tried again.
+    if (fault.step != LineStep::kNone && isDeviceGone(fault.error)) {
+      port.close();
+      return;
+    }
+  }
   // Back, or failing in a way waiting will not mend: either way no longer
   // away. A failure is reported as at the start and ends the run with its result.
   away_ = false;
-  const int result = finishOpening(request_, error, port, console_);
+  const int result = reportFault(request_, fault, console_);
   state_.result.store(result);
   if (result != 0) return;
   ++returns_;
   std::fprintf(console_, "\n>>>port %s back\n", shownDevicePath(request_.portName).c_str());
   std::fflush(console_);
   if (signalList_ != nullptr) {
+    int gone = 0;
     applySignalList(
-        signalList_, [&port](int code) { return port.applySignal(code); }, console_);
+        signalList_,
+        [&port, &gone](LineSignal signal) {
+          const int err = port.applySignal(signal);
+          if (gone == 0 && isDeviceGone(err)) gone = err;
+          return err;
+        },
+        console_);
+    if (gone != 0) {
+      goAway(gone);
+      return;
+    }
   }
   worker_.start();
+}
+
+// The port is lost (again, if it went while its signals were applied): it
+// is closed and waited for.
+void LineKeeper::goAway(int error) {
+  state_.port->close();
+  away_ = true;
+  watcher_ = PortWatcher(PortWatcher::Wait::kReturn);
+  std::fprintf(console_, "\n>>>port %s lost, error : %d, waiting for it\n",
+               shownDevicePath(request_.portName).c_str(), error);
+  std::fflush(console_);
 }

@@ -5,7 +5,8 @@
 // while the supervisor's passes go on: the countdown, the deadline and the
 // signals work as always. Once the port is back it is configured as at the
 // start, the line signals applied again, and a new worker captures on into
-// the same file.
+// the same file. A port that goes again while it is set up (its emptying,
+// settings or signals failing as a vanished device's do) is still away.
 //
 // Everything here runs on the supervisor's thread, which owns the port; the
 // worker only reports the loss (WorkerState::lostLine) and ends.
@@ -52,6 +53,7 @@ class LineKeeper {
  private:
   bool lossToTakeOver() const;
   void letGo();
+  void goAway(int error);
   void tryReturn();
 
   const PortRequest& request_;

@@ -2,6 +2,7 @@
 #include "control/rack_run.h"
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -12,9 +13,6 @@
 #endif
 
 namespace {
-
-constexpr int kResultFailText = 3;
-constexpr int kResultNoEndMark = 5;
 
 // Names are UTF-8 on every platform (Windows' command line is converted), so
 // they are read as such rather than in the system's code page.
@@ -102,13 +100,16 @@ int RackRun::finish(const End& e) {
   s.lineErrors = lineErrors_;
   s.signal = e.signal;
   s.reconnects = e.reconnects;
-  // Renamed over the capture or the raw file, the summary would replace it.
-  if (sameFile(settings_.summaryPath, settings_.outputPath) ||
-      sameFile(settings_.summaryPath, settings_.rawPath)) {
-    std::fprintf(console_, "\n>>>unable to write summary %s : it is a capture file\n",
-                 settings_.summaryPath);
+  const char* path = settings_.summaryPath;
+  const bool toConsole = std::strcmp(path, "-") == 0;
+  // Renamed over the capture or the raw file, the summary would replace it;
+  // written to the port, it would be sent to the device.
+  if (!toConsole && (sameFile(path, settings_.outputPath) || sameFile(path, settings_.rawPath))) {
+    std::fprintf(console_, "\n>>>unable to write summary %s : it is a capture file\n", path);
+  } else if (summaryIsPort_) {
+    std::fprintf(console_, "\n>>>unable to write summary %s : it is the port\n", path);
   } else {
-    writeSummary(settings_.summaryPath, s, console_);
+    writeSummary(path, s, console_);
   }
   return status;
 }

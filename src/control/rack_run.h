@@ -40,6 +40,9 @@ class RackRun {
 
   Deadline& deadline() { return deadline_; }
 
+  // The summary names the port's device: it is never written there.
+  void summaryIsThePort() { summaryIsPort_ = true; }
+
   // Opens the raw copy's file, if any: 0, or the error after printing the
   // capture file's message for it.
   int openRaw();
@@ -78,4 +81,5 @@ class RackRun {
   FailTextMatcher failTexts_;
   std::optional<LineTap> tap_;
   std::optional<LineErrors> lineErrors_;
+  bool summaryIsPort_ = false;
 };

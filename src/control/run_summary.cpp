@@ -2,6 +2,7 @@
 // subtle part, strings, is done with care for every byte.
 #include "control/run_summary.h"
 
+#include <cstring>
 #include <string>
 
 #include "capture/time_text.h"
@@ -154,7 +155,12 @@ std::string summaryJson(const RunSummary& s) {
 }
 
 int writeSummary(const char* path, const RunSummary& summary, std::FILE* console) {
-  const int error = replaceFile(path, summaryJson(summary));
+  const std::string json = summaryJson(summary);
+  if (std::strcmp(path, "-") == 0 || isStandardOutput(path)) {
+    std::fputs(json.c_str(), console);
+    return 0;
+  }
+  const int error = replaceFile(path, json);
   if (error != 0) std::fprintf(console, "\n>>>unable to write summary %s : %d\n", path, error);
   return error;
 }

@@ -55,6 +55,8 @@ std::string summaryJson(const RunSummary& summary);
 // or a line may bring any byte) become U+FFFD, so the result is always valid.
 std::string jsonString(std::string_view text);
 
-// Writes the summary to `path`, replacing the file whole; on failure prints
-// the message on `console`. Returns 0 or the error number.
+// Writes the summary to `path`, replacing the file whole (replace_file.h),
+// or prints it on `console` when `path` is "-" or names standard output, so
+// that it comes after the run's console lines; on failure prints the message
+// on `console`. Returns 0 or the error number.
 int writeSummary(const char* path, const RunSummary& summary, std::FILE* console);

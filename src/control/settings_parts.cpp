@@ -1,12 +1,25 @@
 // Each layer's settings, field by field from CaptureSettings.
 #include "control/settings_parts.h"
 
+namespace {
+
+// "-flowctrl": 0 holds DTR and RTS low, 2 hands them to the handshake, any
+// other number holds them high.
+ModemLines modemLinesOf(int32_t flowControl) {
+  if (flowControl == 0) return ModemLines::kLow;
+  if (flowControl == 2) return ModemLines::kHandshake;
+  return ModemLines::kHigh;
+}
+
+}  // namespace
+
 LineSettings lineSettingsOf(const CaptureSettings& settings) {
   LineSettings line;
   line.baudRate = settings.baudRate;
-  line.parityCode = settings.parityCode;
-  line.stopBitCode = settings.stopBitCode;
-  line.flowControl = settings.flowControl;
+  // The settings hold the platform's codes, which are the enums' values.
+  line.parity = static_cast<Parity>(settings.parityCode);
+  line.stopBits = static_cast<StopBits>(settings.stopBitCode);
+  line.modemLines = modemLinesOf(settings.flowControl);
   return line;
 }
 
@@ -15,7 +28,7 @@ PortRequest portRequestOf(const CaptureSettings& settings) {
   request.portName = settings.portName;
   request.line = lineSettingsOf(settings);
   request.showSettings = settings.logLevel >= 1;
-  request.captureFile = settings.outputPath;
+  request.runFiles = {settings.outputPath, settings.rawPath, settings.summaryPath};
   return request;
 }
 

@@ -34,17 +34,11 @@ using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
 constexpr milliseconds kPass{1000};
-// The result of a run whose capture worker could not be started.
-constexpr int kResultWorkerNotStarted = 32;
 // A waiting transmission gives up after this long without progress, so a
 // device that takes nothing never holds the run.
 constexpr milliseconds kTransmitStall{1000};
 // How often a waiting transmission looks for an interruption.
 constexpr milliseconds kTransmitSlice{100};
-// A transmission is skipped, not queued, while the line still holds this much
-// of earlier ones: a device that takes nothing must not make the queue grow
-// for as long as the run lasts.
-constexpr size_t kTransmitBacklog = size_t{1} << 20;
 
 // Waits while the line takes a transmission, until all of it is taken, it
 // stalls, or the next pass is due (the rest then goes out as the line takes
@@ -96,7 +90,7 @@ void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine&
     // Transmissions pause while the port is away; none is counted.
     if (transmissionsLeft != 0 && !keeper.away()) {
       if (transmissionsLeft > 0) --transmissionsLeft;  // a negative count never runs out
-      if (port.unsent() < kTransmitBacklog) port.transmit(settings.txString, txLength);
+      port.transmit(settings.txString, txLength);
       // "-nov" clears useOverlapped: the supervisor then waits for each
       // transmission to go out.
       const bool waitForTransmission = !settings.useOverlapped;
@@ -129,7 +123,7 @@ void startWorker(CaptureState& state, CaptureWorker& worker, std::thread& thread
   if (error == 0) return;
   state.workerRunning.store(false);
   std::fprintf(console, "\n>>>CreateThread error : %d\n", error);
-  state.result.store(kResultWorkerNotStarted);
+  state.result.store(kResultLineFailed);
 }
 
 // After an end that was asked for, output still waiting must not hold the
@@ -207,6 +201,7 @@ int endOfCapture(RackRun& rack, const CaptureState& state, int opened, const Lin
 int runCapture(const CaptureSettings& settings, bool startInSegment, const PortEnvironment& env,
                std::FILE* console, Interruption& interruption, const ReadTime& started) {
   RackRun rack(settings, started, console);
+  if (isThePort(portRequestOf(settings), env, settings.summaryPath)) rack.summaryIsThePort();
   CaptureFile file(console);
   if (file.open(settings.outputPath) != 0) {
     std::fprintf(console, "\n>>>unable to open file %s\n", settings.outputPath);
@@ -247,7 +242,8 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
   } else {
     if (settings.signalList != nullptr) {
       applySignalList(
-          settings.signalList, [&port](int code) { return port.applySignal(code); }, console);
+          settings.signalList, [&port](LineSignal signal) { return port.applySignal(signal); },
+          console);
     }
     thread.start();
   }

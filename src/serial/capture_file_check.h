@@ -1,6 +1,6 @@
-// Whether the capture file is the port's own device: a capture written to the
-// line it is read from would send the device its own text back. Such a port
-// is in use, by sercap itself.
+// Whether a file of the run (the capture file, the raw copy, the summary) is
+// the port's own device: a capture written to the line it is read from would
+// send the device its own text back. Such a port is in use, by sercap itself.
 #pragma once
 
 #include <string>

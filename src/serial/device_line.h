@@ -30,18 +30,20 @@ class DeviceLine final : public SerialLine {
   size_t take(uint8_t* buffer, size_t max) override;
   int check() const override;
   bool lineWaiting() const override;
-  void transmit(const char* text, size_t length) override;
   size_t unsent() const override;
   size_t awaitSent(std::chrono::milliseconds limit) override;
   // Linux: the driver's counters (TIOCGICOUNT) less those at open();
   // Windows: the error flags of every ClearCommError since open().
   std::optional<LineErrors> lineErrors() override;
-  int applySignal(int code) override;
+  int applySignal(LineSignal signal) override;
   void stopWaiting() override;
   // On Linux also puts back the tty settings found at open(), once waiting
   // output has gone.
   void close() override;
   void closeSoon() override;
+
+ protected:
+  void queueTransmission(const char* text, size_t length) override;
 
  private:
   struct Impl;

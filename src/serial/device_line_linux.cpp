@@ -19,7 +19,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "serial/device_line.h"
@@ -27,6 +26,7 @@
 #include "serial/line_errors_linux.h"
 #include "serial/line_termios2_linux.h"
 #include "serial/output_drain_linux.h"
+#include "serial/pending_output.h"
 #include "serial/port_checks_linux.h"
 
 namespace {
@@ -74,39 +74,20 @@ struct DeviceLine::Impl {
   serial_icounter_struct totalsAtOpen{};
   bool keepsTotals = false;
 
-  // Text to send: bytes [outSent, size) of out. Both threads, under outMutex;
-  // outLeft mirrors the count for readers that take no lock.
-  std::mutex outMutex;
-  std::string out;
-  size_t outSent = 0;
-  std::atomic<size_t> outLeft{0};
+  // Text to send, by both threads.
+  PendingOutput out;
 
   // Sends what the line takes now. Returns the bytes still waiting.
   size_t sendSome() {
-    std::lock_guard<std::mutex> lock(outMutex);
-    while (outSent < out.size()) {
-      ssize_t n = ::write(fd, out.data() + outSent, out.size() - outSent);
-      if (n > 0) {
-        outSent += static_cast<size_t>(n);
-        continue;
+    return out.sendSome([this](const uint8_t* data, size_t length) -> long {
+      for (;;) {
+        const ssize_t n = ::write(fd, data, length);
+        if (n > 0) return n;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+        return -1;  // the line failed
       }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      outSent = out.size();  // the line failed: nothing more will go out
-    }
-    if (outSent == out.size()) {
-      out.clear();
-      outSent = 0;
-    }
-    outLeft.store(out.size() - outSent);
-    return out.size() - outSent;
-  }
-
-  void dropOutput() {
-    std::lock_guard<std::mutex> lock(outMutex);
-    out.clear();
-    outSent = 0;
-    outLeft.store(0);
+    });
   }
 
   void poke() {
@@ -237,21 +218,25 @@ LineFault DeviceLine::configure(const LineSettings& settings) {
   if (m.fd < 0) return {LineStep::kSettings, EBADF};
   serial_detail::RawLineMode mode;
   mode.rate = settings.baudRate;
-  mode.parityCode = settings.parityCode;
-  mode.stopBitCode = settings.stopBitCode;
-  mode.hardwareHandshake = settings.flowControl == 2;
+  mode.parity = settings.parity;
+  mode.stopBits = settings.stopBits;
+  mode.hardwareHandshake = settings.modemLines == ModemLines::kHandshake;
   int err = serial_detail::setRawLine(m.fd, mode);
   // Some drivers answer a rate they cannot make with success and keep their
   // old one: only the rate read back tells.
   if (err == 0) err = serial_detail::confirmLineRate(m.fd, mode.rate);
   if (err != 0) return {LineStep::kSettings, err};
 
-  if (settings.flowControl == 0) {
-    err = modemLines(m.fd, TIOCMBIC, TIOCM_DTR | TIOCM_RTS);
-  } else if (settings.flowControl == 2) {
-    err = modemLines(m.fd, TIOCMBIS, TIOCM_DTR);  // RTS belongs to the handshake
-  } else {
-    err = modemLines(m.fd, TIOCMBIS, TIOCM_DTR | TIOCM_RTS);
+  switch (settings.modemLines) {
+    case ModemLines::kLow:
+      err = modemLines(m.fd, TIOCMBIC, TIOCM_DTR | TIOCM_RTS);
+      break;
+    case ModemLines::kHandshake:
+      err = modemLines(m.fd, TIOCMBIS, TIOCM_DTR);  // RTS belongs to the handshake
+      break;
+    case ModemLines::kHigh:
+      err = modemLines(m.fd, TIOCMBIS, TIOCM_DTR | TIOCM_RTS);
+      break;
   }
   // A tty has no read time-outs, event mask or I/O requests to set up.
   if (err == 0 || noModemLines(err)) return {};
@@ -261,13 +246,12 @@ LineFault DeviceLine::configure(const LineSettings& settings) {
 int DeviceLine::awaitLine() {
   Impl& m = *impl_;
   for (;;) {
-    if (m.stopRequested.load(std::memory_order_acquire)) return kWaitStopped;
-    if (m.fd < 0) return EBADF;
-    if (m.queue.takeLineEvent()) return 0;
-    // Only now, so that lines taken in before the failure are delivered first.
-    if (m.lineError != 0) return m.lineError;
+    const bool stop = m.stopRequested.load(std::memory_order_acquire);
+    if (auto answer = answerWithoutWaiting(stop, m.fd >= 0, EBADF, m.queue, m.lineError)) {
+      return *answer;
+    }
 
-    const short sending = m.outLeft.load() != 0 ? POLLOUT : 0;
+    const short sending = m.out.unsent() != 0 ? POLLOUT : 0;
     struct pollfd p[2] = {{m.fd, static_cast<short>(POLLIN | sending), 0}, {m.wakeRead, POLLIN, 0}};
     if (::poll(p, 2, -1) < 0) {
       if (errno == EINTR) continue;
@@ -311,61 +295,57 @@ int DeviceLine::check() const {
   return impl_->fd >= 0 ? 0 : EBADF;
 }
 
-void DeviceLine::transmit(const char* text, size_t length) {
+void DeviceLine::queueTransmission(const char* text, size_t length) {
   Impl& m = *impl_;
   if (m.fd < 0 || length == 0) return;
-  {
-    std::lock_guard<std::mutex> lock(m.outMutex);
-    m.out.append(text, length);
-    m.outLeft.store(m.out.size() - m.outSent);
-  }
+  m.out.append(text, length);
   // What the line cannot take now, the worker sends as it takes it.
   if (m.sendSome() != 0) m.poke();
 }
 
 size_t DeviceLine::unsent() const {
-  return impl_->outLeft.load();
+  return impl_->out.unsent();
 }
 
 size_t DeviceLine::awaitSent(std::chrono::milliseconds limit) {
   Impl& m = *impl_;
-  if (m.fd < 0 || m.outLeft.load() == 0) return m.outLeft.load();
+  if (m.fd < 0 || m.out.unsent() == 0) return m.out.unsent();
   struct pollfd p = {m.fd, POLLOUT, 0};
   if (::poll(&p, 1, static_cast<int>(limit.count())) > 0) {
     if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) {
-      m.dropOutput();
+      m.out.drop();
     } else {
       m.sendSome();
     }
   }
-  return m.outLeft.load();
+  return m.out.unsent();
 }
 
-int DeviceLine::applySignal(int code) {
+int DeviceLine::applySignal(LineSignal signal) {
   const int fd = impl_->fd;
   if (fd < 0) return EBADF;
   int r;
-  switch (code) {
-    case 1:
+  switch (signal) {
+    case LineSignal::kSetXoff:
       r = tcflow(fd, TCOOFF);
       break;
-    case 2:
+    case LineSignal::kSetXon:
       r = tcflow(fd, TCOON);
       break;
-    case 3:
+    case LineSignal::kSetRts:
       return modemLines(fd, TIOCMBIS, TIOCM_RTS);
-    case 4:
+    case LineSignal::kClrRts:
       return modemLines(fd, TIOCMBIC, TIOCM_RTS);
-    case 5:
+    case LineSignal::kSetDtr:
       return modemLines(fd, TIOCMBIS, TIOCM_DTR);
-    case 6:
+    case LineSignal::kClrDtr:
       return modemLines(fd, TIOCMBIC, TIOCM_DTR);
-    case 7:
+    case LineSignal::kResetDevice:
       return ENOTSUP;  // a device reset has no POSIX counterpart
-    case 8:
+    case LineSignal::kSetBreak:
       r = ioctl(fd, TIOCSBRK);
       break;
-    case 9:
+    case LineSignal::kClrBreak:
       r = ioctl(fd, TIOCCBRK);
       break;
     default:
@@ -411,7 +391,7 @@ void DeviceLine::close() {
   closeFd(&m.fd);
   closeFd(&m.wakeRead);
   closeFd(&m.wakeWrite);
-  m.dropOutput();
+  m.out.drop();
   m.queue.clear();
   m.lineError = 0;
 }

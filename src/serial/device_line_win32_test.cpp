@@ -49,7 +49,7 @@ class PlayedLineTest : public ::testing::Test {
     ASSERT_EQ(line.open("\\\\.\\COM7"), 0);
     ASSERT_EQ(line.purge(), 0);
     LineSettings settings;
-    settings.flowControl = flowControl();
+    settings.modemLines = modemLines();
     const LineFault fault = line.configure(settings);
     ASSERT_EQ(fault.step, LineStep::kNone) << fault.error;
   }
@@ -57,7 +57,7 @@ class PlayedLineTest : public ::testing::Test {
     line.stopWaiting();
     line.close();
   }
-  virtual int32_t flowControl() const { return 1; }
+  virtual ModemLines modemLines() const { return ModemLines::kHigh; }
 
   // Waits until the line has a read pending with the driver.
   void awaitPendingRead() {
@@ -179,22 +179,22 @@ TEST(PlayedLineOpening, ARefusedEventMaskIsNoFailure) {
 // still room for the bytes in flight: an eighth of the input queue asked for
 // free, and it resumes at half; other flow control keeps both at 0.
 TEST(PlayedLineOpening, HandshakeLeavesRoomInTheInputQueue) {
-  for (int32_t flowControl : {0, 1, 2}) {
+  for (ModemLines lines : {ModemLines::kLow, ModemLines::kHigh, ModemLines::kHandshake}) {
     PlayedDriver driver;
     DeviceLine line;
     ASSERT_EQ(line.open("COM3"), 0);
     LineSettings settings;
-    settings.flowControl = flowControl;
+    settings.modemLines = lines;
     ASSERT_EQ(line.configure(settings).step, LineStep::kNone);
     const DCB dcb = driver.lastLineSettings();
     const DWORD queue = driver.inputQueueAsked();
     ASSERT_GT(queue, 0u);
-    if (flowControl == 2) {
+    if (lines == ModemLines::kHandshake) {
       EXPECT_EQ(dcb.XoffLim, queue / 8);
       EXPECT_EQ(dcb.XonLim, queue / 2);
     } else {
-      EXPECT_EQ(dcb.XoffLim, 0) << flowControl;
-      EXPECT_EQ(dcb.XonLim, 0) << flowControl;
+      EXPECT_EQ(dcb.XoffLim, 0) << static_cast<int>(lines);
+      EXPECT_EQ(dcb.XonLim, 0) << static_cast<int>(lines);
     }
     line.close();
   }

@@ -12,6 +12,12 @@
 
 #include <cstring>
 
+static_assert(static_cast<BYTE>(Parity::kNone) == NOPARITY &&
+              static_cast<BYTE>(Parity::kOdd) == ODDPARITY &&
+              static_cast<BYTE>(Parity::kEven) == EVENPARITY);
+static_assert(static_cast<BYTE>(StopBits::kOne) == ONESTOPBIT &&
+              static_cast<BYTE>(StopBits::kTwo) == TWOSTOPBITS);
+
 DCB lineControlBlock(const LineSettings& settings) {
   DCB dcb;
   std::memset(&dcb, 0, sizeof dcb);
@@ -21,15 +27,19 @@ DCB lineControlBlock(const LineSettings& settings) {
   dcb.fParity = 0;
   dcb.fOutxCtsFlow = 0;
   dcb.fOutxDsrFlow = 0;
-  if (settings.flowControl == 0) {
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
-  } else if (settings.flowControl == 2) {
-    dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
-    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-  } else {
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  switch (settings.modemLines) {
+    case ModemLines::kLow:
+      dcb.fDtrControl = DTR_CONTROL_DISABLE;
+      dcb.fRtsControl = RTS_CONTROL_DISABLE;
+      break;
+    case ModemLines::kHandshake:
+      dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+      dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+      break;
+    case ModemLines::kHigh:
+      dcb.fDtrControl = DTR_CONTROL_ENABLE;
+      dcb.fRtsControl = RTS_CONTROL_ENABLE;
+      break;
   }
   dcb.fDsrSensitivity = 0;
   dcb.fTXContinueOnXoff = 1;
@@ -38,12 +48,13 @@ DCB lineControlBlock(const LineSettings& settings) {
   dcb.fErrorChar = 0;
   dcb.fNull = 0;
   dcb.fAbortOnError = 0;
-  const bool handshake = settings.flowControl == 2;
+  const bool handshake = settings.modemLines == ModemLines::kHandshake;
   dcb.XonLim = handshake ? static_cast<WORD>(kDriverInputQueue / 2) : 0;
   dcb.XoffLim = handshake ? static_cast<WORD>(kDriverInputQueue / 8) : 0;
   dcb.ByteSize = 8;
-  dcb.Parity = settings.parityCode;
-  dcb.StopBits = settings.stopBitCode;
+  // The settings' codes are the DCB's own (asserted above).
+  dcb.Parity = static_cast<BYTE>(settings.parity);
+  dcb.StopBits = static_cast<BYTE>(settings.stopBits);
   dcb.XonChar = 0x11;
   dcb.XoffChar = 0x13;
   dcb.ErrorChar = 0;

@@ -15,19 +15,34 @@ struct DcbCase {
 
 TEST(LineControlBlock, FollowsTheSettingsAndFixesEverythingElse) {
   const DcbCase cases[] = {
-      {"defaults", {9600, 0, 0, 1}, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, 0, 0},
-      {"flow 0", {115200, 2, 2, 0}, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, 0, 0},
+      {"defaults", {9600}, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, 0, 0},
+      {"lines low",
+       {115200, Parity::kEven, StopBits::kTwo, ModemLines::kLow},
+       DTR_CONTROL_DISABLE,
+       RTS_CONTROL_DISABLE,
+       0,
+       0},
       // Handshake leaves room for the bytes in flight when RTS drops.
-      {"flow 2", {300, 1, 0, 2}, DTR_CONTROL_HANDSHAKE, RTS_CONTROL_HANDSHAKE, 7680, 1920},
-      {"flow 7", {31250, 0, 2, 7}, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, 0, 0},
+      {"handshake",
+       {300, Parity::kOdd, StopBits::kOne, ModemLines::kHandshake},
+       DTR_CONTROL_HANDSHAKE,
+       RTS_CONTROL_HANDSHAKE,
+       7680,
+       1920},
+      {"lines high",
+       {31250, Parity::kNone, StopBits::kTwo, ModemLines::kHigh},
+       DTR_CONTROL_ENABLE,
+       RTS_CONTROL_ENABLE,
+       0,
+       0},
   };
   for (const DcbCase& c : cases) {
     SCOPED_TRACE(c.name);
     const DCB dcb = lineControlBlock(c.settings);
     EXPECT_EQ(dcb.DCBlength, 28u);
     EXPECT_EQ(dcb.BaudRate, static_cast<DWORD>(c.settings.baudRate));
-    EXPECT_EQ(dcb.Parity, c.settings.parityCode);
-    EXPECT_EQ(dcb.StopBits, c.settings.stopBitCode);
+    EXPECT_EQ(dcb.Parity, static_cast<BYTE>(c.settings.parity));
+    EXPECT_EQ(dcb.StopBits, static_cast<BYTE>(c.settings.stopBits));
     EXPECT_EQ(dcb.fDtrControl, c.dtr);
     EXPECT_EQ(dcb.fRtsControl, c.rts);
     EXPECT_EQ(dcb.ByteSize, 8);

@@ -5,39 +5,45 @@
 
 namespace {
 
-constexpr int kResultOpen = 1;
-constexpr int kResultPurge = 2;
-constexpr int kResultSettings = 8;
-constexpr int kResultTimeouts = 16;
-// Some codes stand for a group of steps, as the run's results always have.
-constexpr int kResultWriteRequest = 32;
-constexpr int kResultLineFailed = 32;
-constexpr int kResultEventMask = 64;
-constexpr int kResultReadRequest = 64;
+struct StepReport {
+  LineStep step;
+  LineStepReport report;
+};
 
-// A failed count is reported and the read goes on with what is queued.
-constexpr int kResultNone = 0;
-
-// In the order of LineStep.
-constexpr LineStepReport kReports[] = {
-    {kResultNone, nullptr},
-    {kResultOpen, "\n>>>open com %s error : %d\n"},
-    {kResultPurge, "\n>>>PurgeComm error : %d\n"},
-    {kResultSettings, "\n>>>SetCommState error : %d\n"},
-    {kResultTimeouts, "\n>>>GetCommTimeouts error : %d\n"},
-    {kResultEventMask, "\n>>>SetCommMask error : %d\n"},
-    {kResultWriteRequest, nullptr},
-    {kResultReadRequest, nullptr},
-    {kResultLineFailed, "\n>>>WaitCommEvent error : %d\n"},
-    {kResultNone, "\n>>>ClearCommError error : %d\n"},
+// Keyed by step. The run's results and the messages printed when a step fails.
+constexpr StepReport kReports[] = {
+    {LineStep::kNone, {kResultOk, nullptr}},
+    {LineStep::kOpen, {kResultOpenFailed, "\n>>>open com %s error : %d\n"}},
+    {LineStep::kPurge, {kResultPurgeFailed, "\n>>>PurgeComm error : %d\n"}},
+    {LineStep::kSettings, {kResultSettingsRefused, "\n>>>SetCommState error : %d\n"}},
+    {LineStep::kTimeouts, {kResultTimeoutsFailed, "\n>>>GetCommTimeouts error : %d\n"}},
+    {LineStep::kEventMask, {kResultEventMaskFailed, "\n>>>SetCommMask error : %d\n"}},
+    {LineStep::kWriteRequest, {kResultLineFailed, nullptr}},
+    {LineStep::kReadRequest, {kResultEventMaskFailed, nullptr}},
+    {LineStep::kWait, {kResultLineFailed, "\n>>>WaitCommEvent error : %d\n"}},
+    // A failed count is reported and the read goes on with what is queued.
+    {LineStep::kCount, {kResultOk, "\n>>>ClearCommError error : %d\n"}},
     // The port's error state that cannot be read during a run is a port that
     // went away: the line failure, not the opening's "event mask" group.
-    {kResultLineFailed, nullptr},
+    {LineStep::kCheck, {kResultLineFailed, nullptr}},
 };
-static_assert(std::size(kReports) == static_cast<size_t>(LineStep::kCheck) + 1);
+
+// Each step has exactly one row.
+constexpr bool everyStepOnce() {
+  for (int step = 0; step < static_cast<int>(LineStep::kStepCount); ++step) {
+    int rows = 0;
+    for (const StepReport& row : kReports) rows += static_cast<int>(row.step) == step;
+    if (rows != 1) return false;
+  }
+  return std::size(kReports) == static_cast<size_t>(LineStep::kStepCount);
+}
+static_assert(everyStepOnce());
 
 }  // namespace
 
 const LineStepReport& reportFor(LineStep step) {
-  return kReports[static_cast<size_t>(step)];
+  for (const StepReport& row : kReports) {
+    if (row.step == step) return row.report;
+  }
+  return kReports[0].report;  // unreachable: every step has its row
 }

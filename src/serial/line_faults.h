@@ -4,6 +4,8 @@
 // these steps; they are the texts users and scripts know, on every platform.
 #pragma once
 
+#include "serial/run_result.h"
+
 enum class LineStep {
   kNone,          // nothing failed
   kOpen,          // the port could not be opened
@@ -16,6 +18,7 @@ enum class LineStep {
   kWait,          // waiting for a line failed during the run
   kCount,         // asking how much is queued failed during the run
   kCheck,         // the line's error state turned bad during the run
+  kStepCount,     // not a step: how many there are
 };
 
 // A step that failed and its error number.
@@ -25,7 +28,7 @@ struct LineFault {
 };
 
 struct LineStepReport {
-  int result;           // the run's result when this step fails
+  RunResult result;     // the run's result when this step fails
   const char* message;  // printf format with the error number; nullptr: silent
 };
 

@@ -3,9 +3,16 @@
 
 #include <cstdint>
 
+// The parity and stop-bit values are the platform's codes (a DCB's Parity and
+// StopBits), which the debug line shows as numbers.
+enum class Parity : uint8_t { kNone = 0, kOdd = 1, kEven = 2 };
+enum class StopBits : uint8_t { kOne = 0, kTwo = 2 };
+// What DTR and RTS do for the whole run.
+enum class ModemLines { kLow, kHigh, kHandshake };
+
 struct LineSettings {
   int32_t baudRate = 9600;
-  uint8_t parityCode = 0;   // 0 none, 1 odd, 2 even
-  uint8_t stopBitCode = 0;  // 0 one stop bit, 2 two stop bits
-  int32_t flowControl = 1;  // 0 DTR/RTS low, 2 hardware handshake, other: DTR/RTS high
+  Parity parity = Parity::kNone;
+  StopBits stopBits = StopBits::kOne;
+  ModemLines modemLines = ModemLines::kHigh;
 };

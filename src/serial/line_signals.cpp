@@ -1,18 +1,17 @@
-// The signal list walk. Names match as prefixes of an item, tried from the
-// highest code down, case-sensitively; spaces are not skipped.
+// The signal list walk. Names match as prefixes of an item, in the order of
+// kSignalNames, case-sensitively; spaces are not skipped.
 #include "serial/line_signals.h"
 
 #include <cstring>
 
 namespace {
 
-// The code whose name begins the item at `item`, or 0.
-int matchSignal(const char* item) {
-  for (int code = 9; code >= 1; --code) {
-    const char* name = kSignalNameTable[code];
-    if (std::strncmp(item, name, std::strlen(name)) == 0) return code;
+// The signal whose name begins the item at `item`, or null.
+const SignalName* matchSignal(const char* item) {
+  for (const SignalName& entry : kSignalNames) {
+    if (std::strncmp(item, entry.name, std::strlen(entry.name)) == 0) return &entry;
   }
-  return 0;
+  return nullptr;
 }
 
 }  // namespace
@@ -20,12 +19,11 @@ int matchSignal(const char* item) {
 void applySignalList(const char* list, const SignalApplier& apply, std::FILE* console) {
   const char* p = list;
   while (*p != '\0') {
-    if (int code = matchSignal(p)) {
-      const char* name = kSignalNameTable[code];
-      if (int error = apply(code)) {
-        std::fprintf(console, "#!!Set Signal %s failed %d\n", name, error);
+    if (const SignalName* entry = matchSignal(p)) {
+      if (int error = apply(entry->signal)) {
+        std::fprintf(console, "#!!Set Signal %s failed %d\n", entry->name, error);
       } else {
-        std::fprintf(console, "#* Set Signal %s\n", name);
+        std::fprintf(console, "#* Set Signal %s\n", entry->name);
       }
     }
     const char* comma = std::strchr(p, ',');

@@ -21,7 +21,9 @@ Applied run(const char* list, std::vector<int> failing = {}) {
   ConsoleCapture console;
   applySignalList(
       list,
-      [&](int code) {
+      [&](LineSignal signal) {
+        // A signal's value is its escape code.
+        const int code = static_cast<int>(signal);
         applied.codes.push_back(code);
         for (int f : failing) {
           if (f == code) return EIO;
@@ -49,11 +51,11 @@ TEST(LineSignals, MatchingRules) {
   } cases[] = {
       {"", {}},
       {"NONE", {}},
-      {"setdtr", {}},         // case matters
-      {" SETDTR", {}},        // spaces are not skipped
-      {"SETDTRX", {5}},       // a prefix match; the rest of the item is ignored
-      {"SETDTR,", {5}},       // a trailing comma ends the list
-      {",,SETRTS,,", {3}},    // empty items are skipped
+      {"setdtr", {}},       // case matters
+      {" SETDTR", {}},      // spaces are not skipped
+      {"SETDTRX", {5}},     // a prefix match; the rest of the item is ignored
+      {"SETDTR,", {5}},     // a trailing comma ends the list
+      {",,SETRTS,,", {3}},  // empty items are skipped
       {"7777777,CLRBREAK", {7, 9}},
       {"SETBREAK;CLRBREAK", {8}},  // only commas separate items
   };

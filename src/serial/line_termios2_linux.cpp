@@ -15,9 +15,10 @@
 namespace serial_detail {
 
 int setRawLine(int fd, const RawLineMode& mode) {
-  if (mode.rate <= 0 || mode.parityCode > 2 || (mode.stopBitCode != 0 && mode.stopBitCode != 2)) {
-    return EINVAL;
-  }
+  const bool knownParity =
+      mode.parity == Parity::kNone || mode.parity == Parity::kOdd || mode.parity == Parity::kEven;
+  const bool knownStopBits = mode.stopBits == StopBits::kOne || mode.stopBits == StopBits::kTwo;
+  if (mode.rate <= 0 || !knownParity || !knownStopBits) return EINVAL;
   struct termios2 t;
   if (ioctl(fd, TCGETS2, &t) != 0) return errno;
 
@@ -30,9 +31,9 @@ int setRawLine(int fd, const RawLineMode& mode) {
 
   t.c_cflag &= ~(CBAUD | CIBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
   t.c_cflag |= BOTHER | CS8 | CLOCAL | CREAD;  // input rate follows the output rate (CIBAUD 0)
-  if (mode.parityCode != 0) t.c_cflag |= PARENB;
-  if (mode.parityCode == 1) t.c_cflag |= PARODD;
-  if (mode.stopBitCode == 2) t.c_cflag |= CSTOPB;
+  if (mode.parity != Parity::kNone) t.c_cflag |= PARENB;
+  if (mode.parity == Parity::kOdd) t.c_cflag |= PARODD;
+  if (mode.stopBits == StopBits::kTwo) t.c_cflag |= CSTOPB;
   if (mode.hardwareHandshake) t.c_cflag |= CRTSCTS;
   t.c_ispeed = static_cast<speed_t>(mode.rate);
   t.c_ospeed = static_cast<speed_t>(mode.rate);

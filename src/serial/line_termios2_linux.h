@@ -6,19 +6,21 @@
 
 #include <cstdint>
 
+#include "serial/line_settings.h"
+
 namespace serial_detail {
 
 struct RawLineMode {
   int32_t rate = 9600;
-  uint8_t parityCode = 0;   // 0 none, 1 odd, 2 even
-  uint8_t stopBitCode = 0;  // 0 one stop bit, 2 two stop bits
+  Parity parity = Parity::kNone;
+  StopBits stopBits = StopBits::kOne;
   bool hardwareHandshake = false;
 };
 
 // Raw 8-bit line, no flow control but the optional RTS/CTS handshake, reads
 // that never wait (VMIN 0, VTIME 0). 0 or the driver's error number; EINVAL
-// for a rate <= 0 (0 would hang up the line) or an unknown parity or stop-bit
-// code.
+// for a rate <= 0 (0 would hang up the line) or a parity or stop-bit value
+// that is none of the enums' own.
 int setRawLine(int fd, const RawLineMode& mode);
 
 // The rates the driver holds now. 0 or an error number.

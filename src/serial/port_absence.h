@@ -13,6 +13,11 @@ inline constexpr int kPortMissing = 2;
 // port, its server not accepting yet (restarting, its machine rebooting).
 bool isPortAway(int error);
 
+// Whether an opened line's step (emptying it, its settings, a signal) failed
+// because the device behind it has gone: an adapter unplugged while it was
+// being set up, a line hung up.
+bool isDeviceGone(int error);
+
 // Whether the open was refused in the way a port refuses it for a moment
 // after it appears (its permissions not applied yet, the old handle not let
 // go yet).

@@ -22,6 +22,11 @@ bool isPortAway(int error) {
   }
 }
 
+bool isDeviceGone(int error) {
+  // A hung-up or unplugged tty answers EIO; some drivers ENXIO or ENODEV.
+  return error == EIO || error == ENXIO || error == ENODEV;
+}
+
 bool isBriefRefusal(int error) {
   // A new node belongs to root until udev has applied its rules.
   return error == EACCES || error == EPERM;

@@ -33,6 +33,25 @@ bool isPortAway(int error) {
   }
 }
 
+bool isDeviceGone(int error) {
+  switch (error) {
+    // A handle whose device is being removed answers "access denied"
+    // (delete pending); drivers also give these.
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_NOT_READY:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEV_NOT_EXIST:
+    case kNoSuchDevice:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool isBriefRefusal(int error) {
   // Answered for a short while after an adapter reappears.
   return error == ERROR_ACCESS_DENIED;

@@ -34,25 +34,39 @@ int openDevice(const PortRequest& request, const PortEnvironment& env, SerialLin
   std::string device = request.portName;
   if (isNetworkPort(device)) return line.open(device);
   int err = resolvePort(request.portName, env, &device);
-  if (err == 0 && request.captureFile != nullptr) {
-    err = checkNotCaptureFile(device, request.captureFile);
+  for (const char* file : request.runFiles) {
+    if (err == 0 && file != nullptr) err = checkNotCaptureFile(device, file);
   }
   return err != 0 ? err : line.open(device);
 }
 
+bool isThePort(const PortRequest& request, const PortEnvironment& env, const char* file) {
+  std::string device;
+  if (file == nullptr || isNetworkPort(request.portName) ||
+      resolvePort(request.portName, env, &device) != 0) {
+    return false;
+  }
+  return checkNotCaptureFile(device, file) != 0;
+}
+
 int finishOpening(const PortRequest& request, int openError, SerialLine& line, std::FILE* console) {
-  // Messages name the port as the user gave it, never the device behind it.
-  const std::string shown = shownDevicePath(request.portName);
-  if (openError != 0) return report({LineStep::kOpen, openError}, shown, console);
+  const LineFault fault =
+      openError != 0 ? LineFault{LineStep::kOpen, openError} : setUpLine(request, line, console);
+  return reportFault(request, fault, console);
+}
 
-  int err = line.purge();
-  if (err != 0) return report({LineStep::kPurge, err}, shown, console);
-
+LineFault setUpLine(const PortRequest& request, SerialLine& line, std::FILE* console) {
+  if (int err = line.purge()) return {LineStep::kPurge, err};
   if (request.showSettings) {
     const LineSettings& s = request.line;
     std::fprintf(console, "\n>>>%s, rate %d ,%d dataBits, parityCode(%d), stopBitCode(%d)\n",
-                 shown.c_str(), static_cast<int>(s.baudRate), 8, static_cast<int>(s.parityCode),
-                 static_cast<int>(s.stopBitCode));
+                 shownDevicePath(request.portName).c_str(), static_cast<int>(s.baudRate), 8,
+                 static_cast<int>(s.parity), static_cast<int>(s.stopBits));
   }
-  return report(line.configure(request.line), shown, console);
+  return line.configure(request.line);
+}
+
+int reportFault(const PortRequest& request, const LineFault& fault, std::FILE* console) {
+  // Messages name the port as the user gave it, never the device behind it.
+  return report(fault, shownDevicePath(request.portName), console);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <vector>
 
 #include "serial/line_settings.h"
 #include "serial/port_names.h"
@@ -13,9 +14,10 @@ struct PortRequest {
   const char* portName = "COM1";
   LineSettings line;
   bool showSettings = false;  // print the settings before applying them
-  // The capture file, which must not be the port's own device (then the
-  // port is busy); nullptr for none.
-  const char* captureFile = nullptr;
+  // The run's own files (the capture file, the raw copy, the summary), none
+  // of which may be the port's device: the device would be sent its own
+  // text back. Such a port is busy.
+  std::vector<const char*> runFiles;
 };
 
 // Returns 0 when the line is ready, or the failing step's result from the
@@ -35,4 +37,14 @@ int openPort(const PortRequest& request, const PortEnvironment& env, SerialLine&
 // reports a failed open as openPort() would, or empties and configures the
 // opened line; it returns openPort()'s result.
 int openDevice(const PortRequest& request, const PortEnvironment& env, SerialLine& line);
+// Whether `file` is the port's device, by whatever name (never for a
+// network port); the port's name is resolved as openDevice() resolves it.
+bool isThePort(const PortRequest& request, const PortEnvironment& env, const char* file);
 int finishOpening(const PortRequest& request, int openError, SerialLine& line, std::FILE* console);
+
+// finishOpening() for an opened line, in two halves, for a caller that
+// judges a failure before it counts: setUpLine() empties and configures the
+// line, printing only the settings line when asked; reportFault() prints the
+// failure's message and returns its result (0 for none).
+LineFault setUpLine(const PortRequest& request, SerialLine& line, std::FILE* console);
+int reportFault(const PortRequest& request, const LineFault& fault, std::FILE* console);

@@ -112,11 +112,11 @@ TEST_F(PortOpeningTest, OpensConfiguresAndReportsAsTheRequestSays) {
     int result;
     std::string output;
   } cases[] = {
-      {"quiet", false, false, {31250, 0, 0, 1}, 0, ""},
+      {"quiet", false, false, {31250}, 0, ""},
       {"settings shown",
        false,
        true,
-       {250000, 2, 2, 1},
+       {250000, Parity::kEven, StopBits::kTwo},
        0,
        "\n>>>@, rate 250000 ,8 dataBits, parityCode(2), stopBitCode(2)\n"},
       {"COM name shown, not the device",
@@ -128,7 +128,7 @@ TEST_F(PortOpeningTest, OpensConfiguresAndReportsAsTheRequestSays) {
       {"refused settings",
        false,
        true,
-       {0, 0, 0, 1},
+       {0},
        8,
        "\n>>>@, rate 0 ,8 dataBits, parityCode(0), stopBitCode(0)\n"
        "\n>>>SetCommState error : 22\n"},

@@ -14,9 +14,11 @@
 #include <optional>
 #include <string>
 
+#include "serial/input_queue.h"
 #include "serial/line_errors.h"
 #include "serial/line_faults.h"
 #include "serial/line_settings.h"
+#include "serial/line_signals.h"
 
 class SerialLine {
  public:
@@ -56,10 +58,16 @@ class SerialLine {
 
   // Transmit: hands text to the line after whatever earlier text still waits.
   // Never waits and never cuts: what cannot go out now follows as the line
-  // takes it. Text still waiting when the line closes or fails is abandoned;
-  // the result is not reported. unsent() is what has not gone out yet;
-  // awaitSent() waits up to `limit` for more of it to go and returns unsent().
-  virtual void transmit(const char* text, size_t length) = 0;
+  // takes it. Text given while kTransmitBacklog or more still waits is
+  // skipped whole, not queued: a device that takes nothing must not make the
+  // queue grow for as long as the run lasts. Text still waiting when the line
+  // closes or fails is abandoned; the result is not reported. unsent() is
+  // what has not gone out yet; awaitSent() waits up to `limit` for more of it
+  // to go and returns unsent().
+  static constexpr size_t kTransmitBacklog = size_t{1} << 20;
+  void transmit(const char* text, size_t length) {
+    if (unsent() < kTransmitBacklog) queueTransmission(text, length);
+  }
   virtual size_t unsent() const = 0;
   virtual size_t awaitSent(std::chrono::milliseconds limit) = 0;
 
@@ -68,8 +76,8 @@ class SerialLine {
   // the main thread's once the worker has stopped.
   virtual std::optional<LineErrors> lineErrors() { return std::nullopt; }
 
-  // Applies a line signal code 1..9 (SETXOFF .. CLRBREAK). 0 or an error number.
-  virtual int applySignal(int code) = 0;
+  // Applies a line signal. 0 or an error number.
+  virtual int applySignal(LineSignal signal) = 0;
 
   // Wakes a waiting worker; awaitLine() returns kWaitStopped from now on.
   // Thread-safe.
@@ -81,4 +89,22 @@ class SerialLine {
   // the time-out): output still waiting gets about a second in all, not as
   // long as it keeps moving.
   virtual void closeSoon() { close(); }
+
+ protected:
+  // What every awaitLine() answers before it waits, in this order:
+  // kWaitStopped once stopWaiting() was called, `closedError` when the line
+  // is not open, 0 when a line has come in since the previous wait, and the
+  // error of a line that failed once no line taken in before the failure is
+  // left. Nothing when the line must wait.
+  static std::optional<int> answerWithoutWaiting(bool stopRequested, bool open, int closedError,
+                                                 InputQueue& queue, int lineError) {
+    if (stopRequested) return kWaitStopped;
+    if (!open) return closedError;
+    if (queue.takeLineEvent()) return 0;
+    if (lineError != 0) return lineError;
+    return std::nullopt;
+  }
+
+  // transmit() once the backlog allows it.
+  virtual void queueTransmission(const char* text, size_t length) = 0;
 };

@@ -121,8 +121,8 @@ TEST_F(SerialLineRestoreTest, CloseRestoresTheSettingsFound) {
     ASSERT_EQ(line.open(pty.path()), 0);
     LineSettings settings;
     settings.baudRate = 115200;
-    settings.parityCode = 1;
-    settings.stopBitCode = 2;
+    settings.parity = Parity::kOdd;
+    settings.stopBits = StopBits::kTwo;
     ASSERT_EQ(line.configure(settings).error, 0);
     termios raw;
     ASSERT_EQ(tcgetattr(pty.probe(), &raw), 0);

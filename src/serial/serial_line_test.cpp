@@ -242,7 +242,7 @@ TEST(SerialLineClosedTest, EveryOperationOnAClosedLineSaysEbadf) {
   EXPECT_EQ(line.awaitLine(), EBADF);
   EXPECT_EQ(line.purge(), EBADF);
   EXPECT_EQ(line.configure(LineSettings{}).error, EBADF);
-  EXPECT_EQ(line.applySignal(5), EBADF);
+  EXPECT_EQ(line.applySignal(LineSignal::kSetDtr), EBADF);
   line.transmit("x", 1);
   EXPECT_EQ(line.unsent(), 0u);
   uint8_t byte;
@@ -251,14 +251,14 @@ TEST(SerialLineClosedTest, EveryOperationOnAClosedLineSaysEbadf) {
 
 struct ModeCase {
   int32_t rate;
-  uint8_t parityCode;
-  uint8_t stopBitCode;
-  int32_t flowControl;
+  Parity parity;
+  StopBits stopBits;
+  ModemLines modemLines;
 };
 
 void PrintTo(const ModeCase& c, std::ostream* os) {
-  *os << "rate " << c.rate << " parity " << int(c.parityCode) << " stop " << int(c.stopBitCode)
-      << " flow " << c.flowControl;
+  *os << "rate " << c.rate << " parity " << int(c.parity) << " stop " << int(c.stopBits)
+      << " modem lines " << int(c.modemLines);
 }
 
 bool driverKeepsParity(int fd) {
@@ -277,9 +277,9 @@ TEST_P(LineModeTest, AppliesARawLineAtTheExactRate) {
   const ModeCase c = GetParam();
   LineSettings settings;
   settings.baudRate = c.rate;
-  settings.parityCode = c.parityCode;
-  settings.stopBitCode = c.stopBitCode;
-  settings.flowControl = c.flowControl;
+  settings.parity = c.parity;
+  settings.stopBits = c.stopBits;
+  settings.modemLines = c.modemLines;
   ASSERT_EQ(line.configure(settings).error, 0);
 
   uint32_t in = 0, out = 0;
@@ -296,18 +296,21 @@ TEST_P(LineModeTest, AppliesARawLineAtTheExactRate) {
   EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
   // The pseudo-terminal driver drops PARENB whatever it is given.
   if (driverKeepsParity(pty.probe())) {
-    EXPECT_EQ((t.c_cflag & PARENB) != 0, c.parityCode != 0);
+    EXPECT_EQ((t.c_cflag & PARENB) != 0, c.parity != Parity::kNone);
   }
-  EXPECT_EQ((t.c_cflag & PARODD) != 0, c.parityCode == 1);
-  EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.stopBitCode == 2);
-  EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, c.flowControl == 2);
+  EXPECT_EQ((t.c_cflag & PARODD) != 0, c.parity == Parity::kOdd);
+  EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.stopBits == StopBits::kTwo);
+  EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, c.modemLines == ModemLines::kHandshake);
   EXPECT_EQ(t.c_cc[VMIN], 0);
   EXPECT_EQ(t.c_cc[VTIME], 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, LineModeTest,
-                         ::testing::Values(ModeCase{31250, 0, 0, 1}, ModeCase{250000, 1, 2, 0},
-                                           ModeCase{9600, 2, 0, 2}, ModeCase{115200, 0, 2, 7}));
+INSTANTIATE_TEST_SUITE_P(
+    Modes, LineModeTest,
+    ::testing::Values(ModeCase{31250, Parity::kNone, StopBits::kOne, ModemLines::kHigh},
+                      ModeCase{250000, Parity::kOdd, StopBits::kTwo, ModemLines::kLow},
+                      ModeCase{9600, Parity::kEven, StopBits::kOne, ModemLines::kHandshake},
+                      ModeCase{115200, Parity::kNone, StopBits::kTwo, ModemLines::kHigh}));
 
 TEST_F(SerialLineTest, RawLinePassesBytesUntouchedAndEchoesNothing) {
   ASSERT_TRUE(pty.send("a\rb\x11\x13\x03\n"));
@@ -319,11 +322,17 @@ TEST_F(SerialLineTest, RawLinePassesBytesUntouchedAndEchoesNothing) {
 }
 
 TEST_F(SerialLineTest, RefusesSettingsTheLineCannotHave) {
-  const LineSettings refused[] = {
-      {0, 0, 0, 1}, {-9600, 0, 0, 1}, {INT32_MIN, 0, 0, 1}, {9600, 3, 0, 1}, {9600, 0, 1, 1}};
+  constexpr Parity kNoParity = Parity::kNone;
+  constexpr StopBits kOneStop = StopBits::kOne;
+  constexpr ModemLines kHigh = ModemLines::kHigh;
+  const LineSettings refused[] = {{0, kNoParity, kOneStop, kHigh},
+                                  {-9600, kNoParity, kOneStop, kHigh},
+                                  {INT32_MIN, kNoParity, kOneStop, kHigh},
+                                  {9600, static_cast<Parity>(3), kOneStop, kHigh},
+                                  {9600, kNoParity, static_cast<StopBits>(1), kHigh}};
   for (const LineSettings& s : refused) {
     EXPECT_EQ(line.configure(s).error, EINVAL)
-        << s.baudRate << " " << int(s.parityCode) << " " << int(s.stopBitCode);
+        << s.baudRate << " " << int(s.parity) << " " << int(s.stopBits);
   }
   uint32_t in = 0, out = 0;
   ASSERT_EQ(serial_detail::getLineRates(pty.probe(), &in, &out), 0);
@@ -362,11 +371,11 @@ TEST_F(SerialLineTest, LongTextGoesOutWhole) {
 }
 
 TEST_F(SerialLineTest, HeldTextWaitsAndTheNextFollowsIt) {
-  ASSERT_EQ(line.applySignal(1), 0);  // output held as after an XOFF
+  ASSERT_EQ(line.applySignal(LineSignal::kSetXoff), 0);  // output held as after an XOFF
   line.transmit("held", 4);
   EXPECT_EQ(line.awaitSent(200ms), 4u);  // gives up after its limit
 
-  ASSERT_EQ(line.applySignal(2), 0);
+  ASSERT_EQ(line.applySignal(LineSignal::kSetXon), 0);
   line.transmit("go", 2);
   for (int i = 0; i < 100 && line.awaitSent(100ms) != 0; ++i) {
   }
@@ -378,11 +387,16 @@ TEST_F(SerialLineTest, HeldTextWaitsAndTheNextFollowsIt) {
 // lines it lacks are failures with a number, and the rest is refused. The
 // modem lines themselves are seen on a real UART.
 TEST_F(SerialLineTest, SignalsOnALineWithoutModemLines) {
-  for (int code : {1, 2, 8, 9}) EXPECT_EQ(line.applySignal(code), 0) << "code " << code;
-  for (int code : {3, 4, 5, 6}) EXPECT_GT(line.applySignal(code), 0) << "code " << code;
-  EXPECT_EQ(line.applySignal(7), ENOTSUP);  // a device reset has no counterpart here
-  EXPECT_EQ(line.applySignal(0), EINVAL);
-  EXPECT_EQ(line.applySignal(10), EINVAL);
+  using enum LineSignal;
+  for (LineSignal s : {kSetXoff, kSetXon, kSetBreak, kClrBreak}) {
+    EXPECT_EQ(line.applySignal(s), 0) << "code " << static_cast<int>(s);
+  }
+  for (LineSignal s : {kSetRts, kClrRts, kSetDtr, kClrDtr}) {
+    EXPECT_GT(line.applySignal(s), 0) << "code " << static_cast<int>(s);
+  }
+  EXPECT_EQ(line.applySignal(kResetDevice), ENOTSUP);  // a device reset has no counterpart here
+  EXPECT_EQ(line.applySignal(static_cast<LineSignal>(0)), EINVAL);
+  EXPECT_EQ(line.applySignal(static_cast<LineSignal>(10)), EINVAL);
 }
 
 }  // namespace

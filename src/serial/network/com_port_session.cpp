@@ -19,26 +19,20 @@ bool wantedFromServer(uint8_t option) {
   return option == kOptionBinary || option == kOptionSuppressGoAhead;
 }
 
-uint8_t parityValue(uint8_t parityCode) {
-  switch (parityCode) {
-    case 1:
+uint8_t parityValue(Parity parity) {
+  switch (parity) {
+    case Parity::kOdd:
       return comport::kParityOdd;
-    case 2:
+    case Parity::kEven:
       return comport::kParityEven;
-    default:
-      return comport::kParityNone;
+    case Parity::kNone:
+      break;
   }
+  return comport::kParityNone;
 }
 
-uint8_t stopValue(uint8_t stopBitCode) {
-  switch (stopBitCode) {
-    case 1:
-      return comport::kStopOneAndHalf;
-    case 2:
-      return comport::kStopTwo;
-    default:
-      return comport::kStopOne;
-  }
+uint8_t stopValue(StopBits stopBits) {
+  return stopBits == StopBits::kTwo ? comport::kStopTwo : comport::kStopOne;
 }
 
 }  // namespace
@@ -103,12 +97,11 @@ void ComPortSession::requestSettings() {
   phase_ = Phase::kConfiguring;
   send(setBaudRateRequest(static_cast<uint32_t>(settings_.baudRate)));
   send(comPortRequest(comport::kSetDataSize, 8));
-  send(comPortRequest(comport::kSetParity, parityValue(settings_.parityCode)));
-  send(comPortRequest(comport::kSetStopSize, stopValue(settings_.stopBitCode)));
-  // DTR and RTS as a local line sets them: low with flow control 0, RTS left
-  // to the handshake with 2, both high otherwise.
-  const bool handshake = settings_.flowControl == 2;
-  const bool low = settings_.flowControl == 0;
+  send(comPortRequest(comport::kSetParity, parityValue(settings_.parity)));
+  send(comPortRequest(comport::kSetStopSize, stopValue(settings_.stopBits)));
+  // DTR and RTS as a local line sets them: RTS is left to the handshake.
+  const bool handshake = settings_.modemLines == ModemLines::kHandshake;
+  const bool low = settings_.modemLines == ModemLines::kLow;
   send(comPortRequest(comport::kSetControl,
                       handshake ? comport::kFlowHardware : comport::kFlowNone));
   send(comPortRequest(comport::kSetControl, low ? comport::kDtrOff : comport::kDtrOn));
@@ -129,24 +122,24 @@ void ComPortSession::check(const ComPortAnswer& answer) {
   const uint32_t value = answer.value;
   switch (answer.command) {
     case comport::kSetBaudRate:
-      answered_.set(0);
+      answered_.set(kRateAnswered);
       if (!serial_detail::rateTaken(settings_.baudRate, 0, value)) {
         refuse("the server set the rate " + std::to_string(value));
       }
       break;
     case comport::kSetDataSize:
-      answered_.set(1);
+      answered_.set(kDataSizeAnswered);
       if (value != 8) refuse("the server set the data size " + std::to_string(value));
       break;
     case comport::kSetParity:
-      answered_.set(2);
-      if (value != parityValue(settings_.parityCode)) {
+      answered_.set(kParityAnswered);
+      if (value != parityValue(settings_.parity)) {
         refuse("the server set the parity " + std::to_string(value));
       }
       break;
     case comport::kSetStopSize:
-      answered_.set(3);
-      if (value != stopValue(settings_.stopBitCode)) {
+      answered_.set(kStopSizeAnswered);
+      if (value != stopValue(settings_.stopBits)) {
         refuse("the server set the stop size " + std::to_string(value));
       }
       break;
@@ -164,25 +157,25 @@ void ComPortSession::refuse(std::string what) {
   refusal_ = std::move(what);
 }
 
-bool comPortSignalRequest(int code, std::string* request) {
+bool comPortSignalRequest(LineSignal signal, std::string* request) {
   uint8_t value;
-  switch (code) {
-    case 3:
+  switch (signal) {
+    case LineSignal::kSetRts:
       value = comport::kRtsOn;
       break;
-    case 4:
+    case LineSignal::kClrRts:
       value = comport::kRtsOff;
       break;
-    case 5:
+    case LineSignal::kSetDtr:
       value = comport::kDtrOn;
       break;
-    case 6:
+    case LineSignal::kClrDtr:
       value = comport::kDtrOff;
       break;
-    case 8:
+    case LineSignal::kSetBreak:
       value = comport::kBreakOn;
       break;
-    case 9:
+    case LineSignal::kClrBreak:
       value = comport::kBreakOff;
       break;
     default:

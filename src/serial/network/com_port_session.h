@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "serial/line_settings.h"
+#include "serial/line_signals.h"
 #include "serial/network/telnet_codec.h"
 
 class ComPortSession final : public telnet::Decoder::Listener {
@@ -50,15 +51,16 @@ class ComPortSession final : public telnet::Decoder::Listener {
   std::string refusal_;
   std::string output_;
   std::vector<telnet::ComPortAnswer> answers_;
-  // Checked answers received: rate, data size, parity, stop size.
-  std::bitset<4> answered_;
+  // The checked answers received, by setting.
+  enum Answered { kRateAnswered, kDataSizeAnswered, kParityAnswered, kStopSizeAnswered, kAnswers };
+  std::bitset<kAnswers> answered_;
 
   // Options of ours the server may switch on, and its own that we accept.
   std::bitset<256> localOn_, localAsked_;
   std::bitset<256> remoteOn_, remoteAsked_;
 };
 
-// The SET-CONTROL request for a line signal code (3 to 6: RTS and DTR on and
-// off, 8 and 9: break on and off). False for codes that the option cannot
+// The SET-CONTROL request for a line signal (RTS and DTR on and off, break on
+// and off). False for signals that the option cannot
 // express (the software flow state, the device reset).
-bool comPortSignalRequest(int code, std::string* request);
+bool comPortSignalRequest(LineSignal signal, std::string* request);

@@ -43,21 +43,27 @@ struct Client {
   Decoder decoder;
 };
 
-LineSettings settings(int32_t rate, uint8_t parity, uint8_t stop, int32_t flow) {
+constexpr Parity kNoParity = Parity::kNone;
+constexpr StopBits kOneStop = StopBits::kOne;
+constexpr ModemLines kLinesHigh = ModemLines::kHigh;
+
+LineSettings settings(int32_t rate, Parity parity, StopBits stop, ModemLines lines) {
   LineSettings s;
   s.baudRate = rate;
-  s.parityCode = parity;
-  s.stopBitCode = stop;
-  s.flowControl = flow;
+  s.parity = parity;
+  s.stopBits = stop;
+  s.modemLines = lines;
   return s;
 }
 
 // What the server answers when it takes every setting of `s`.
 std::string takenAnswers(const LineSettings& s) {
-  const uint8_t parity[] = {comport::kParityNone, comport::kParityOdd, comport::kParityEven};
+  const uint8_t parity = s.parity == Parity::kOdd    ? comport::kParityOdd
+                         : s.parity == Parity::kEven ? comport::kParityEven
+                                                     : comport::kParityNone;
   return rateAnswer(static_cast<uint32_t>(s.baudRate)) + answer(comport::kSetDataSize, 8) +
-         answer(comport::kSetParity, parity[s.parityCode]) +
-         answer(comport::kSetStopSize, s.stopBitCode == 2 ? 2 : 1);
+         answer(comport::kSetParity, parity) +
+         answer(comport::kSetStopSize, s.stopBits == StopBits::kTwo ? 2 : 1);
 }
 
 const std::string kAgree = bytes({255, 253, 44});
@@ -65,7 +71,7 @@ const std::string kAgree = bytes({255, 253, 44});
 }  // namespace
 
 TEST(ComPortSession, AsksForBinaryAndOption44ThenTheSettings) {
-  Client client(settings(115200, 1, 2, 1));
+  Client client(settings(115200, Parity::kOdd, StopBits::kTwo, kLinesHigh));
   EXPECT_EQ(client.take(), bytes({255, 251, 0, 255, 251, 44, 255, 253, 0}));
   EXPECT_EQ(client.session.phase(), ComPortSession::Phase::kNegotiating);
 
@@ -85,7 +91,7 @@ TEST(ComPortSession, AsksForBinaryAndOption44ThenTheSettings) {
 
   // SET-CONTROL answers, whatever they say, decide nothing.
   client.receive(answer(comport::kSetControl, comport::kDtrOff) +
-                 takenAnswers(settings(115200, 1, 2, 1)));
+                 takenAnswers(settings(115200, Parity::kOdd, StopBits::kTwo, kLinesHigh)));
   EXPECT_EQ(client.session.phase(), ComPortSession::Phase::kReady);
   EXPECT_EQ(client.session.takeAnswers().size(), 6u);  // every answer, for the trace
 }
@@ -93,21 +99,21 @@ TEST(ComPortSession, AsksForBinaryAndOption44ThenTheSettings) {
 // DTR and RTS follow the flow control as on a local line.
 TEST(ComPortSession, ControlRequestsFollowTheFlowControl) {
   struct {
-    int32_t flow;
+    ModemLines lines;
     std::string controls;
   } cases[] = {
-      {0, comPortRequest(comport::kSetControl, comport::kFlowNone) +
-              comPortRequest(comport::kSetControl, comport::kDtrOff) +
-              comPortRequest(comport::kSetControl, comport::kRtsOff)},
-      {2, comPortRequest(comport::kSetControl, comport::kFlowHardware) +
-              comPortRequest(comport::kSetControl, comport::kDtrOn)},
-      {7, comPortRequest(comport::kSetControl, comport::kFlowNone) +
-              comPortRequest(comport::kSetControl, comport::kDtrOn) +
-              comPortRequest(comport::kSetControl, comport::kRtsOn)},
+      {ModemLines::kLow, comPortRequest(comport::kSetControl, comport::kFlowNone) +
+                             comPortRequest(comport::kSetControl, comport::kDtrOff) +
+                             comPortRequest(comport::kSetControl, comport::kRtsOff)},
+      {ModemLines::kHandshake, comPortRequest(comport::kSetControl, comport::kFlowHardware) +
+                                   comPortRequest(comport::kSetControl, comport::kDtrOn)},
+      {ModemLines::kHigh, comPortRequest(comport::kSetControl, comport::kFlowNone) +
+                              comPortRequest(comport::kSetControl, comport::kDtrOn) +
+                              comPortRequest(comport::kSetControl, comport::kRtsOn)},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.flow);
-    Client client(settings(9600, 0, 0, c.flow));
+    SCOPED_TRACE(static_cast<int>(c.lines));
+    Client client(settings(9600, kNoParity, kOneStop, c.lines));
     client.take();
     std::string sent = client.receive(kAgree);
     const std::string settingsPart = setBaudRateRequest(9600) +
@@ -122,7 +128,7 @@ TEST(ComPortSession, ControlRequestsFollowTheFlowControl) {
 // Any checked setting answered with another value refuses the opening; a
 // rate within 2% is the rate asked for, as a UART makes it.
 TEST(ComPortSession, AnswersOtherThanAskedRefuse) {
-  const LineSettings asked = settings(115200, 2, 0, 1);
+  const LineSettings asked = settings(115200, Parity::kEven, kOneStop, kLinesHigh);
   struct {
     const char* name;
     std::string answers;
@@ -155,7 +161,7 @@ TEST(ComPortSession, AnswersOtherThanAskedRefuse) {
 }
 
 TEST(ComPortSession, ServerRefusingOption44RefusesTheOpening) {
-  Client client(settings(9600, 0, 0, 1));
+  Client client(settings(9600, kNoParity, kOneStop, kLinesHigh));
   client.take();
   // Binary refused is no reason to give up; option 44 refused is.
   EXPECT_EQ(client.receive(bytes({255, 254, 0, 255, 252, 0})), "");
@@ -168,7 +174,7 @@ TEST(ComPortSession, ServerRefusingOption44RefusesTheOpening) {
 // Requests are answered only when they change an option, so a server
 // repeating itself never starts a loop; unknown options are declined.
 TEST(ComPortSession, NegotiationNeverLoops) {
-  Client client(settings(9600, 0, 0, 1));
+  Client client(settings(9600, kNoParity, kOneStop, kLinesHigh));
   client.take();
   struct {
     const char* name;
@@ -193,24 +199,24 @@ TEST(ComPortSession, NegotiationNeverLoops) {
 
 TEST(ComPortSession, SignalRequests) {
   struct {
-    int code;
+    LineSignal signal;
     bool possible;
     uint8_t value;
   } cases[] = {
-      {1, false, 0},
-      {2, false, 0},
-      {3, true, comport::kRtsOn},
-      {4, true, comport::kRtsOff},
-      {5, true, comport::kDtrOn},
-      {6, true, comport::kDtrOff},
-      {7, false, 0},
-      {8, true, comport::kBreakOn},
-      {9, true, comport::kBreakOff},
+      {LineSignal::kSetXoff, false, 0},
+      {LineSignal::kSetXon, false, 0},
+      {LineSignal::kSetRts, true, comport::kRtsOn},
+      {LineSignal::kClrRts, true, comport::kRtsOff},
+      {LineSignal::kSetDtr, true, comport::kDtrOn},
+      {LineSignal::kClrDtr, true, comport::kDtrOff},
+      {LineSignal::kResetDevice, false, 0},
+      {LineSignal::kSetBreak, true, comport::kBreakOn},
+      {LineSignal::kClrBreak, true, comport::kBreakOff},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.code);
+    SCOPED_TRACE(static_cast<int>(c.signal));
     std::string request;
-    ASSERT_EQ(comPortSignalRequest(c.code, &request), c.possible);
+    ASSERT_EQ(comPortSignalRequest(c.signal, &request), c.possible);
     if (c.possible) {
       EXPECT_EQ(request, comPortRequest(comport::kSetControl, c.value));
     }

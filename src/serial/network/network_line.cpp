@@ -43,11 +43,8 @@ void NetworkLine::forgetConnection() {
   decoder_ = telnet::Decoder();
   queue_.clear();
   lineError_ = 0;
-  std::lock_guard<std::mutex> lock(outMutex_);
-  out_.clear();
-  outSent_ = 0;
-  outLeft_.store(0);
-  sendError_ = 0;
+  out_.drop();
+  sendError_.store(0);
 }
 
 LineFault NetworkLine::configure(const LineSettings& settings) {
@@ -113,15 +110,14 @@ int NetworkLine::sendWhole(const std::string& bytes, Clock::time_point deadline)
 
 int NetworkLine::awaitLine() {
   for (;;) {
-    if (stopRequested_.load(std::memory_order_acquire)) return kWaitStopped;
-    if (!socket_.isOpen()) return kClosedStatus;
-    if (queue_.takeLineEvent()) return 0;
-    // Once the connection is gone, what it delivered is handed on first,
-    // also a last line without a line feed: nothing received is lost.
-    if (lineError_ != 0) return queue_.size() > 0 ? 0 : lineError_;
+    const bool stop = stopRequested_.load(std::memory_order_acquire);
+    if (auto answer =
+            answerWithoutWaiting(stop, socket_.isOpen(), kClosedStatus, queue_, lineError_)) {
+      return *answer;
+    }
 
     int ready;
-    int err = socket_.wait(outLeft_.load() != 0, -1, &ready);
+    int err = socket_.wait(out_.unsent() != 0, -1, &ready);
     if (err != 0) return err;
     if (ready & NetSocket::kWritable) sendSome();
     if (ready & NetSocket::kReadable) takeIn();
@@ -148,7 +144,7 @@ void NetworkLine::takeIn() {
       session_->takeAnswers();
       // A server that asks faster than it reads gets no more replies once
       // kReplyBacklog waits: the queue would grow for as long as it asked.
-      if (!session_->output().empty() && outLeft_.load() < kReplyBacklog) {
+      if (!session_->output().empty() && out_.unsent() < kReplyBacklog) {
         queueOutput(session_->output());
       }
       session_->output().clear();
@@ -157,7 +153,7 @@ void NetworkLine::takeIn() {
   }
 }
 
-void NetworkLine::transmit(const char* text, size_t length) {
+void NetworkLine::queueTransmission(const char* text, size_t length) {
   if (!socket_.isOpen() || length == 0) return;
   std::string escaped;
   const auto* bytes = reinterpret_cast<const uint8_t*>(text);
@@ -170,50 +166,36 @@ void NetworkLine::transmit(const char* text, size_t length) {
 }
 
 void NetworkLine::queueOutput(const std::string& bytes) {
-  {
-    std::lock_guard<std::mutex> lock(outMutex_);
-    if (sendError_ != 0) return;
-    out_ += bytes;
-    outLeft_.store(out_.size() - outSent_);
-  }
+  if (sendError_.load() != 0) return;
+  out_.append(bytes.data(), bytes.size());
   sendSome();
   // What the connection cannot take now, the worker sends as it takes it.
-  if (outLeft_.load() != 0) socket_.wake();
+  if (out_.unsent() != 0) socket_.wake();
 }
 
 void NetworkLine::sendSome() {
-  std::lock_guard<std::mutex> lock(outMutex_);
-  while (outSent_ < out_.size()) {
-    long n = socket_.send(reinterpret_cast<const uint8_t*>(out_.data()) + outSent_,
-                          out_.size() - outSent_, &sendError_);
-    if (n < 0) {
-      outSent_ = out_.size();  // the connection failed: nothing more goes out
-      break;
-    }
-    if (n == 0) break;
-    outSent_ += static_cast<size_t>(n);
-  }
-  if (outSent_ == out_.size()) {
-    out_.clear();
-    outSent_ = 0;
-  }
-  outLeft_.store(out_.size() - outSent_);
+  out_.sendSome([this](const uint8_t* data, size_t length) {
+    int error = 0;
+    const long n = socket_.send(data, length, &error);
+    if (n < 0) sendError_.store(error);
+    return n;
+  });
 }
 
 size_t NetworkLine::awaitSent(std::chrono::milliseconds limit) {
   const auto deadline = Clock::now() + limit;
-  const size_t before = outLeft_.load();
-  while (outLeft_.load() != 0 && outLeft_.load() >= before && millisLeft(deadline) > 0) {
+  const size_t before = out_.unsent();
+  while (out_.unsent() != 0 && out_.unsent() >= before && millisLeft(deadline) > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  return outLeft_.load();
+  return out_.unsent();
 }
 
-int NetworkLine::applySignal(int code) {
+int NetworkLine::applySignal(LineSignal signal) {
   std::string request;
-  if (!rfc2217_ || !comPortSignalRequest(code, &request)) return kNotPossibleError;
+  if (!rfc2217_ || !comPortSignalRequest(signal, &request)) return kNotPossibleError;
   queueOutput(request);
-  return sendError_;
+  return sendError_.load();
 }
 
 void NetworkLine::stopWaiting() {

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "serial/input_queue.h"
@@ -20,6 +19,7 @@
 #include "serial/network/com_port_session.h"
 #include "serial/network/net_socket.h"
 #include "serial/network/telnet_codec.h"
+#include "serial/pending_output.h"
 #include "serial/serial_line.h"
 
 class NetworkLine final : public SerialLine {
@@ -57,14 +57,16 @@ class NetworkLine final : public SerialLine {
   int collect(size_t* queued) override;
   size_t take(uint8_t* buffer, size_t max) override { return queue_.take(buffer, max); }
   int check() const override { return socket_.isOpen() ? 0 : kClosedStatus; }
-  void transmit(const char* text, size_t length) override;
-  size_t unsent() const override { return outLeft_.load(); }
+  size_t unsent() const override { return out_.unsent(); }
   size_t awaitSent(std::chrono::milliseconds limit) override;
   // Signals go to the server as option 44 requests; tcp:// carries none
   // (kNotPossibleError), nor do SETXOFF and SETXON.
-  int applySignal(int code) override;
+  int applySignal(LineSignal signal) override;
   void stopWaiting() override;
   void close() override { socket_.close(); }
+
+ protected:
+  void queueTransmission(const char* text, size_t length) override;
 
  private:
   static constexpr int kClosedStatus = 9;  // EBADF: no connection
@@ -90,10 +92,8 @@ class NetworkLine final : public SerialLine {
   InputQueue queue_;
   int lineError_ = 0;
 
-  // Bytes to send, already escaped: [outSent_, size) of out_, under outMutex_.
-  std::mutex outMutex_;
-  std::string out_;
-  size_t outSent_ = 0;
-  std::atomic<size_t> outLeft_{0};
-  int sendError_ = 0;
+  // Bytes to send, already escaped, by both threads.
+  PendingOutput out_;
+  // The connection's error once a send failed; nothing more is queued then.
+  std::atomic<int> sendError_{0};
 };
