@@ -3,12 +3,14 @@
 // slowly, and lines that come in the run's last second. Nothing captured may
 // be lost and no failure may pass for a success.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <thread>
 
 #include "line_rate.h"
@@ -189,13 +191,22 @@ TEST_F(HostileTest, FifoWithAReaderTakesTheCaptureAndCtrlY) {
   SKIP_UNDER_WINE("Windows has no FIFOs");
   const std::string fifo = work().file("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // The reader is there before sercap starts, however late its thread runs:
+  // sercap opens the FIFO without waiting and would find no reader.
+  const int readEnd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(readEnd, 0);
   std::string received;
   std::thread reader([&] {
-    int fd = ::open(fifo.c_str(), O_RDONLY);
     char buffer[4096];
-    ssize_t n;
-    while (fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0) received.append(buffer, n);
-    if (fd >= 0) ::close(fd);
+    for (;;) {
+      // Woken by data, and by the writer's close once it has been there.
+      pollfd p = {readEnd, POLLIN, 0};
+      if (::poll(&p, 1, -1) < 0 && errno != EINTR) break;
+      const ssize_t n = ::read(readEnd, buffer, sizeof buffer);
+      if (n > 0) received.append(buffer, n);
+      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
+    }
+    ::close(readEnd);
   });
   PtyDevice device;
   auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "fifo"});

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "serial/network/telnet_codec.h"
@@ -71,7 +72,7 @@ FakeComPortServer::FakeComPortServer(Behaviour behaviour) : behaviour_(behaviour
   if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) ||
       ::listen(listener_, 4) ||
       ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) ||
-      ::pipe(wake_) != 0) {
+      ::pipe(wake_) != 0 || ::pipe(resume_) != 0) {
     throw std::runtime_error("fake server cannot listen");
   }
   port_ = ntohs(address.sin_port);
@@ -84,6 +85,29 @@ FakeComPortServer::~FakeComPortServer() {
   ::close(listener_);
   ::close(wake_[0]);
   ::close(wake_[1]);
+  ::close(resume_[0]);
+  ::close(resume_[1]);
+}
+
+std::string FakeComPortServer::received() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return received_;
+}
+
+std::string FakeComPortServer::data() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return data_;
+}
+
+void FakeComPortServer::resume() {
+  (void)!::write(resume_[1], "r", 1);
+}
+
+void FakeComPortServer::record(const uint8_t* bytes, size_t length, const uint8_t* data,
+                               size_t dataLength) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  received_.append(reinterpret_cast<const char*>(bytes), length);
+  data_.append(reinterpret_cast<const char*>(data), dataLength);
 }
 
 void FakeComPortServer::serve() {
@@ -101,18 +125,50 @@ void FakeComPortServer::answer(int client) {
   Decoder decoder;
   Responder responder;
   responder.behaviour = behaviour_;
+  bool resumed = false;
   for (;;) {
-    pollfd fds[2] = {{client, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0 || fds[1].revents != 0) return;
+    pollfd fds[3] = {{client, POLLIN, 0}, {wake_[0], POLLIN, 0}, {resume_[0], POLLIN, 0}};
+    if (::poll(fds, 3, -1) < 0 || fds[1].revents != 0) return;
+    if (fds[2].revents != 0) {
+      char drain;
+      (void)!::read(resume_[0], &drain, 1);
+      resumed = true;
+      sendAll(client,
+              comPortRequest(comport::kServerOffset + comport::kFlowControlResume, nullptr, 0));
+    }
+    if (fds[0].revents == 0) continue;
     uint8_t buffer[4096];
     ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
     if (n <= 0) return;
-    decoder.decode(buffer, static_cast<size_t>(n), responder);
+    uint8_t kept[4096];
+    std::copy(buffer, buffer + n, kept);
+    record(buffer, static_cast<size_t>(n), kept,
+           decoder.decode(kept, static_cast<size_t>(n), responder));
+    if (behaviour_ == Behaviour::kDataWithLastAnswer && responder.purged) {
+      responder.reply += "first\n\x1a\n";
+    }
     sendAll(client, responder.reply);
     responder.reply.clear();
-    if (behaviour_ == Behaviour::kAsksWithoutReading && responder.purged) {
-      askWithoutReading(client);
-      responder.purged = false;
+    if (behaviour_ == Behaviour::kSuspends && resumed && !data().empty()) {
+      sendAll(client, "\x1a\n");
+    }
+    if (!responder.purged) continue;
+    responder.purged = false;
+    switch (behaviour_) {
+      case Behaviour::kAsksWithoutReading:
+        askWithoutReading(client);
+        break;
+      case Behaviour::kFloodsRequests:
+      case Behaviour::kFloodsSubnegotiation:
+        flood(client);
+        return;
+      case Behaviour::kSuspends:
+        sendAll(client,
+                comPortRequest(comport::kServerOffset + comport::kFlowControlSuspend, nullptr, 0) +
+                    "held\n");
+        break;
+      default:
+        break;
     }
   }
 }
@@ -127,6 +183,22 @@ bool FakeComPortServer::sendOrStop(int client, const std::string& bytes) {
     at += static_cast<size_t>(n);
   }
   return true;
+}
+
+void FakeComPortServer::flood(int client) {
+  if (!sendOrStop(client, "before\n")) return;
+  std::string block;
+  if (behaviour_ == Behaviour::kFloodsSubnegotiation) {
+    if (!sendOrStop(client, std::string{static_cast<char>(kIac), static_cast<char>(kSb),
+                                        static_cast<char>(kOptionComPort)})) {
+      return;
+    }
+    block.assign(64 * 1024, 'x');
+  } else {
+    for (int i = 0; i < 20000; ++i) block += negotiationBytes(kWill, 99);
+  }
+  while (sendOrStop(client, block)) {
+  }
 }
 
 void FakeComPortServer::askWithoutReading(int client) {

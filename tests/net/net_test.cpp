@@ -1,20 +1,46 @@
 // Network ports: sercap against a real ser2net serving a pseudo-terminal,
 // and against a fake server for the refusals ser2net never makes.
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "fake_com_port_server.h"
 #include "line_rate.h"
 #include "ser2net_server.h"
 #include "sercap_test.h"
+#include "serial/network/deadline_call.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-class NetTest : public SercapTest {
+class NetworkRunTest : public SercapTest {
+ protected:
+  // Waits until the capture file begins with `text`.
+  bool awaitCaptured(const std::string& file, const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (workFile(file).rfind(text, 0) != 0) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(50ms);
+    }
+    return true;
+  }
+};
+
+// Servers played by the test itself, for what ser2net never does.
+using PlayedServerTest = NetworkRunTest;
+
+class NetTest : public NetworkRunTest {
  protected:
   void SetUp() override {
     if (Ser2net::binary().empty()) GTEST_SKIP() << "ser2net is not installed";
@@ -28,16 +54,6 @@ class NetTest : public SercapTest {
     auto run = start(args);
     if (!awaitTransmission(device, *run)) return nullptr;
     return run;
-  }
-
-  // Waits until the capture file begins with `text`.
-  bool awaitCaptured(const std::string& file, const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (workFile(file).rfind(text, 0) != 0) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(50ms);
-    }
-    return true;
   }
 };
 
@@ -181,6 +197,156 @@ TEST_F(NetTest, ReconnectWaitsForARestartedServer) {
     EXPECT_EQ(result.status, 0) << result.out;
     EXPECT_EQ(workFile(file), "one\r\npartial\r\ntwo\r\n");
   }
+}
+
+// A server whose machine stops answering once the connection is lost:
+// each try to reach it again ends within a second, so the supervisor's
+// passes keep their pace and the time-out ends the run on time (as a line
+// failure, the port being away), not a connect limit per pass later.
+using SilentServerTest = SercapTest;
+
+TEST_F(SilentServerTest, TriesToReachItAgainKeepThePassesPace) {
+  // A queue of one: once it holds a connection never accepted, the server
+  // answers no further one.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string url = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+  auto run = start({url, "--reconnect", "-t", "3", "-f", "cap.spt"});
+  pollfd waiting = {listener, POLLIN, 0};
+  ASSERT_EQ(::poll(&waiting, 1, 20000), 1) << run->outputSoFar();
+  const int client = ::accept(listener, nullptr, nullptr);
+  ASSERT_GE(client, 0);
+  const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::send(client, "one\n", 4, 0), 4);
+  const auto lost = std::chrono::steady_clock::now();
+  ::close(client);
+  ProgramResult result = finish(*run);
+  const auto afterLoss = std::chrono::steady_clock::now() - lost;
+  ::close(filler);
+  ::close(listener);
+
+  EXPECT_EQ(result.status, 32) << result.out;
+  EXPECT_NE(result.out.find("\n>>>port " + url + " lost, error : "), std::string::npos)
+      << result.out;
+  EXPECT_EQ(workFile("cap.spt"), "one\r\n");
+  // Three passes of about a second; a try held to the connect limit would
+  // make each of them five.
+  EXPECT_LT(afterLoss, 9s);
+}
+
+// A server that sends commands without end, faster than they are decoded,
+// holds neither the time-out, nor the deadline, nor a signal, and the line
+// it sent before the flood is in the file.
+TEST_F(PlayedServerTest, FloodOfCommandsHoldsNoEnd) {
+  using B = FakeComPortServer::Behaviour;
+  const struct {
+    const char* name;
+    B behaviour;
+    std::vector<std::string> args;
+    int signalNumber;  // sent once the line is in the file; 0 none
+    int status;
+  } cases[] = {
+      {"requests, time-out", B::kFloodsRequests, {"-t", "1"}, 0, 0},
+      {"subnegotiation, time-out", B::kFloodsSubnegotiation, {"-t", "1"}, 0, 0},
+      {"requests, deadline", B::kFloodsRequests, {"-t", "-1", "--max-time", "3"}, 0, 0},
+      {"subnegotiation, signal",
+       B::kFloodsSubnegotiation,
+       {"-t", "-1"},
+       SIGINT,
+       interruptedStatus()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeComPortServer server(c.behaviour);
+    std::vector<std::string> args = {server.url(), "-f", "out.spt"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    auto run = start(args);
+    if (c.signalNumber != 0) {
+      ASSERT_TRUE(awaitCaptured("out.spt", "before\r\n"));
+      run->signal(c.signalNumber);
+    }
+    // The flood lasts as long as the connection: a run it held would never end.
+    ProgramResult result = finish(*run, 30s);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.status, c.status) << result.out;
+    EXPECT_EQ(workFile("out.spt"), "before\r\n");
+    std::filesystem::remove(work().file("out.spt"));
+  }
+}
+
+// What the server sends in the segment of its last answer is data of the run.
+TEST_F(PlayedServerTest, DataWithTheLastAnswerIsCaptured) {
+  FakeComPortServer server(FakeComPortServer::Behaviour::kDataWithLastAnswer);
+  auto run = start({server.url(), "-t", "5", "-f", "out.spt"});
+  ProgramResult result = finish(*run);
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_EQ(result.out, "\n");
+  EXPECT_EQ(workFile("out.spt"), "first\r\n");
+}
+
+// A rate of 0 is the protocol's question for the server's rate, and a
+// negative one would go out as a huge one: both are refused as a local port
+// refuses them, before anything is sent.
+TEST_F(PlayedServerTest, RateOfZeroOrLessIsRefusedBeforeAnythingIsSent) {
+  for (const char* rate : {"0", "-5"}) {
+    SCOPED_TRACE(rate);
+    FakeComPortServer server(FakeComPortServer::Behaviour::kOtherRate);
+    ProgramResult result = finish(*start({server.url(), "-r", rate, "-t", "5"}));
+    EXPECT_EQ(result.status, 8);
+    EXPECT_NE(result.out.find("\n>>>SetCommState error : 22\n"), std::string::npos) << result.out;
+    EXPECT_EQ(server.received(), "");
+  }
+}
+
+// FLOWCONTROL-SUSPEND holds what sercap sends until FLOWCONTROL-RESUME; the
+// transmissions due meanwhile wait, and -d shows both.
+TEST_F(PlayedServerTest, SuspendedOutputWaitsForResume) {
+  FakeComPortServer server(FakeComPortServer::Behaviour::kSuspends);
+  auto run = start({server.url(), "-tx", "X", "-ntx", "-1", "-t", "30", "-d", "-f", "out.spt"});
+  ASSERT_TRUE(awaitCaptured("out.spt", "held\r\n"));
+  // Long enough for two passes, each with its transmission.
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_EQ(server.data(), "") << "sent while suspended";
+  server.resume();
+  ProgramResult result = finish(*run);
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_EQ(server.data().substr(0, 1), "X");
+  const size_t suspended = result.out.find("\n>>>server suspended the output\n");
+  EXPECT_NE(suspended, std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("\n>>>server resumed the output\n", suspended), std::string::npos)
+      << result.out;
+}
+
+// A host name that does not exist is a missing port (error 2), not an
+// unreachable host.
+TEST_F(PlayedServerTest, UnknownHostIsAMissingPort) {
+  const std::string host = "no-such-host.invalid";
+  // The name is unknown wherever a resolver answers at all; one that does not
+  // answer here shows nothing about sercap.
+  auto answer = std::make_shared<int>(EAI_AGAIN);
+  const bool answered = callBefore(
+      std::chrono::steady_clock::now() + 10s,
+      [answer, host] {
+        addrinfo* found = nullptr;
+        *answer = ::getaddrinfo(host.c_str(), "2217", nullptr, &found);
+        if (found != nullptr) ::freeaddrinfo(found);
+      },
+      [] {});
+  if (!answered || (*answer != EAI_NONAME && *answer != EAI_NODATA)) {
+    GTEST_SKIP() << "no resolver here says that " << host << " does not exist";
+  }
+  const std::string url = "rfc2217://" + host + ":2217";
+  ProgramResult result = finish(*start({url, "-t", "5"}));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out.rfind("\n>>>open com " + url + " error : 2\n", 0), 0u) << result.out;
 }
 
 TEST_F(NetTest, ConnectionRefusedIsAnOpenFailure) {

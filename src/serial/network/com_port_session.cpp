@@ -112,8 +112,18 @@ void ComPortSession::requestSettings() {
 }
 
 void ComPortSession::subnegotiation(uint8_t option, const uint8_t* payload, size_t length) {
+  if (option != kOptionComPort) return;
+  // The flow control requests are the server's only ones without a value.
+  if (length == 1 && payload[0] == comport::kServerOffset + comport::kFlowControlSuspend) {
+    suspended_ = true;
+    return;
+  }
+  if (length == 1 && payload[0] == comport::kServerOffset + comport::kFlowControlResume) {
+    suspended_ = false;
+    return;
+  }
   ComPortAnswer answer;
-  if (option != kOptionComPort || !parseComPortAnswer(payload, length, &answer)) return;
+  if (!parseComPortAnswer(payload, length, &answer)) return;
   answers_.push_back(answer);
   if (phase_ == Phase::kConfiguring) check(answer);
 }

@@ -37,6 +37,10 @@ class ComPortSession final : public telnet::Decoder::Listener {
   // The server's answers received since the last call, for the debug trace.
   std::vector<telnet::ComPortAnswer> takeAnswers();
 
+  // Whether the server has asked the client to stop sending
+  // (FLOWCONTROL-SUSPEND) and not yet to go on (FLOWCONTROL-RESUME).
+  bool outputSuspended() const { return suspended_; }
+
   void negotiation(uint8_t verb, uint8_t option) override;
   void subnegotiation(uint8_t option, const uint8_t* payload, size_t length) override;
 
@@ -51,6 +55,7 @@ class ComPortSession final : public telnet::Decoder::Listener {
   std::string refusal_;
   std::string output_;
   std::vector<telnet::ComPortAnswer> answers_;
+  bool suspended_ = false;
   // The checked answers received, by setting.
   enum Answered { kRateAnswered, kDataSizeAnswered, kParityAnswered, kStopSizeAnswered, kAnswers };
   std::bitset<kAnswers> answered_;

@@ -8,6 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <memory>
+#include <string>
+
+#include "serial/network/deadline_call.h"
 #include "serial/network/net_socket.h"
 
 const int NetSocket::kClosedError = ECONNRESET;
@@ -58,6 +62,57 @@ int connectOne(const addrinfo& a, Clock::time_point deadline, int* fdOut) {
   return 0;
 }
 
+// The resolver's answer as an error number: a name that does not exist is
+// a missing port (ENOENT), told apart from a host that cannot be reached.
+int lookupError(int answer, int systemError) {
+  switch (answer) {
+    case EAI_NONAME:
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+#endif
+      return ENOENT;
+    case EAI_AGAIN:
+      return ETIMEDOUT;
+    case EAI_SYSTEM:
+      return systemError;
+    default:
+      return EHOSTUNREACH;
+  }
+}
+
+// Looks `host` up within the connect limit: the system's resolver keeps no
+// time limit of its own.
+int lookUp(const std::string& host, const std::string& port, Clock::time_point deadline,
+           addrinfo** found) {
+  struct Lookup {
+    std::string host, port;
+    addrinfo* found = nullptr;
+    int answer = 0;
+    int systemError = 0;
+  };
+  auto lookup = std::make_shared<Lookup>();
+  lookup->host = host;
+  lookup->port = port;
+  const bool done = callBefore(
+      deadline,
+      [lookup] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICSERV;
+        lookup->answer =
+            ::getaddrinfo(lookup->host.c_str(), lookup->port.c_str(), &hints, &lookup->found);
+        lookup->systemError = errno;
+      },
+      [lookup] {
+        if (lookup->found != nullptr) ::freeaddrinfo(lookup->found);
+      });
+  if (!done) return ETIMEDOUT;
+  if (lookup->answer != 0) return lookupError(lookup->answer, lookup->systemError);
+  *found = lookup->found;
+  return 0;
+}
+
 }  // namespace
 
 NetSocket::NetSocket() : impl_(new Impl) {}
@@ -70,13 +125,8 @@ NetSocket::~NetSocket() {
 int NetSocket::connect(const std::string& host, const std::string& port,
                        std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  int resolved = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-  if (resolved != 0) return resolved == EAI_SYSTEM ? errno : EHOSTUNREACH;
+  if (int err = lookUp(host, port, deadline, &found)) return err;
   if (::pipe2(impl_->wake, O_NONBLOCK | O_CLOEXEC) != 0) {
     ::freeaddrinfo(found);
     return errno;

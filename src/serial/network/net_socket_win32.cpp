@@ -1,12 +1,18 @@
 // NetSocket on Windows: a non-blocking Winsock socket. The wait looks at the
 // socket in slices of 50 ms between which it notices wake(), which keeps it
 // to plain select() (the one wait every Winsock, Wine's too, does alike).
+// Starting Winsock and connecting are net_connect_win32.cpp's.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
 
+#include "serial/network/deadline_call.h"
+#include "serial/network/net_connect_win32.h"
 #include "serial/network/net_socket.h"
 
 const int NetSocket::kClosedError = WSAECONNRESET;
@@ -26,12 +32,51 @@ int millisLeft(Clock::time_point deadline) {
   return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
-bool startWinsock() {
-  static const bool started = [] {
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
-  return started;
+// Looks `host` up within the connect limit: the system's resolver keeps no
+// time limit of its own. A name that does not exist is a missing port
+// (ERROR_FILE_NOT_FOUND), told apart from a host that cannot be reached.
+int lookUp(const std::string& host, const std::string& port, Clock::time_point deadline,
+           addrinfo** found) {
+  struct Lookup {
+    std::string host, port;
+    addrinfo* found = nullptr;
+    int answer = 0;
+  };
+  auto lookup = std::make_shared<Lookup>();
+  lookup->host = host;
+  lookup->port = port;
+  const bool done = callBefore(
+      deadline,
+      [lookup] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_protocol = IPPROTO_TCP;
+        lookup->answer =
+            getaddrinfo(lookup->host.c_str(), lookup->port.c_str(), &hints, &lookup->found);
+      },
+      [lookup] {
+        if (lookup->found != nullptr) freeaddrinfo(lookup->found);
+      });
+  if (!done) return WSAETIMEDOUT;
+  switch (lookup->answer) {
+    case 0:
+      *found = lookup->found;
+      return 0;
+    case WSAHOST_NOT_FOUND:
+    case WSANO_DATA:
+      return ERROR_FILE_NOT_FOUND;
+    case WSATRY_AGAIN:
+      return WSAETIMEDOUT;
+    default:
+      return lookup->answer;
+  }
+}
+
+// 0, or why Winsock could not start; asked once.
+int startWinsock() {
+  static const int error = startWinsockWith(WSAStartup);
+  return error;
 }
 
 // select() on one socket for up to `ms`; sets the three answers.
@@ -52,48 +97,6 @@ int selectOne(SOCKET s, bool forWrite, int ms, bool* readable, bool* writable, b
   return 0;
 }
 
-int connectOne(const addrinfo& a, Clock::time_point deadline, SOCKET* out) {
-  SOCKET s = ::socket(a.ai_family, a.ai_socktype, a.ai_protocol);
-  if (s == INVALID_SOCKET) return WSAGetLastError();
-  u_long nonBlocking = 1;
-  ioctlsocket(s, FIONBIO, &nonBlocking);
-  int err = 0;
-  if (::connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) == SOCKET_ERROR) {
-    err = WSAGetLastError();
-    if (err == WSAEWOULDBLOCK) {
-      // A failed connect shows in the error set; select() waits for either.
-      fd_set writes, errors;
-      FD_ZERO(&writes);
-      FD_ZERO(&errors);
-      FD_SET(s, &writes);
-      FD_SET(s, &errors);
-      const int ms = millisLeft(deadline);
-      timeval limit = {ms / 1000, (ms % 1000) * 1000};
-      int n = ::select(0, nullptr, &writes, &errors, &limit);
-      int length = sizeof err;
-      if (n == 0) {
-        err = WSAETIMEDOUT;
-      } else if (n == SOCKET_ERROR) {
-        err = WSAGetLastError();
-      } else if (FD_ISSET(s, &errors)) {
-        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &length);
-        if (err == 0) err = WSAECONNREFUSED;
-      } else {
-        err = 0;
-      }
-    }
-  }
-  if (err != 0) {
-    closesocket(s);
-    return err;
-  }
-  // Transmissions are short texts: they go out at once.
-  BOOL one = TRUE;
-  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-  *out = s;
-  return 0;
-}
-
 }  // namespace
 
 NetSocket::NetSocket() : impl_(new Impl) {}
@@ -105,22 +108,13 @@ NetSocket::~NetSocket() {
 
 int NetSocket::connect(const std::string& host, const std::string& port,
                        std::chrono::milliseconds timeout) {
-  if (!startWinsock()) return WSAGetLastError();
+  if (int err = startWinsock()) return err;
   const auto deadline = Clock::now() + timeout;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
   addrinfo* found = nullptr;
-  int resolved = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-  if (resolved != 0) return resolved;
-  int err = WSAETIMEDOUT;
-  for (const addrinfo* a = found; a != nullptr && millisLeft(deadline) > 0; a = a->ai_next) {
-    err = connectOne(*a, deadline, &impl_->socket);
-    if (err == 0) break;
-  }
+  if (int err = lookUp(host, port, deadline, &found)) return err;
+  const std::vector<ConnectTarget> targets = connectTargets(found);
   freeaddrinfo(found);
-  return err;
+  return connectFirst(targets, deadline, &impl_->socket);
 }
 
 bool NetSocket::isOpen() const {

@@ -32,13 +32,15 @@ int NetworkLine::open(const std::string& argument) {
   int err = parseNetworkPort(argument, &address);
   if (err != 0) return err;
   rfc2217_ = address.rfc2217;
-  return socket_.connect(address.host, address.port,
-                         std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout));
+  const std::chrono::milliseconds limit = openedBefore_ ? kRetryConnectTimeout : kConnectTimeout;
+  openedBefore_ = true;
+  return socket_.connect(address.host, address.port, limit);
 }
 
 // A line opened again (after a lost connection) starts as a new one.
 void NetworkLine::forgetConnection() {
   stopRequested_.store(false);
+  suspended_.store(false);
   session_.reset();
   decoder_ = telnet::Decoder();
   queue_.clear();
@@ -48,7 +50,11 @@ void NetworkLine::forgetConnection() {
 }
 
 LineFault NetworkLine::configure(const LineSettings& settings) {
+  queue_.readByArrival(settings.readByArrival);
   if (!rfc2217_) return {};
+  // SET-BAUDRATE 0 asks the server for its rate, and a negative one would
+  // arrive as a huge one: refused as a local driver refuses it.
+  if (settings.baudRate <= 0) return {LineStep::kSettings, kNotTakenError};
   return negotiate(settings);
 }
 
@@ -81,13 +87,16 @@ LineFault NetworkLine::negotiate(const LineSettings& settings) {
     int ready;
     if (socket_.wait(false, millisLeft(deadline), &ready) != 0) return kHeld;
     if ((ready & NetSocket::kReadable) == 0) continue;
-    uint8_t buffer[4096];
+    // Data that comes with the answers (the server's last answer and the
+    // device's first line in one segment) is the run's: it is queued as any
+    // later data is.
+    size_t room;
+    uint8_t* at = queue_.room(&room);
+    if (room == 0) continue;  // a full queue waits for the worker; the answers may time out
     int err = 0;
-    long n = socket_.receive(buffer, sizeof buffer, &err);
+    long n = socket_.receive(at, room, &err);
     if (n < 0) return kHeld;
-    // Data before the settings are in force is dropped, as emptying a local
-    // port would.
-    decoder_.decode(buffer, static_cast<size_t>(n), *session_);
+    queue_.commit(decodeInto(at, static_cast<size_t>(n)));
   }
 }
 
@@ -117,7 +126,7 @@ int NetworkLine::awaitLine() {
     }
 
     int ready;
-    int err = socket_.wait(out_.unsent() != 0, -1, &ready);
+    int err = socket_.wait(out_.unsent() != 0 && !suspended_.load(), -1, &ready);
     if (err != 0) return err;
     if (ready & NetSocket::kWritable) sendSome();
     if (ready & NetSocket::kReadable) takeIn();
@@ -130,17 +139,20 @@ int NetworkLine::collect(size_t* queued) {
   return socket_.isOpen() ? 0 : kClosedStatus;
 }
 
-// Takes in what the connection holds, as far as the queue has room.
+// Takes in what the connection holds, as far as the queue has room and up
+// to kTakeInBudget, so that a flood never keeps the caller for long.
 void NetworkLine::takeIn() {
-  while (lineError_ == 0) {
+  size_t budget = kTakeInBudget;
+  while (lineError_ == 0 && budget != 0) {
     size_t room;
     uint8_t* at = queue_.room(&room);
     if (room == 0) return;
-    long n = socket_.receive(at, room, &lineError_);
+    long n = socket_.receive(at, room < budget ? room : budget, &lineError_);
     if (n <= 0) return;
+    budget -= static_cast<size_t>(n);
     size_t kept = static_cast<size_t>(n);
     if (rfc2217_) {
-      kept = decoder_.decode(at, kept, *session_);
+      kept = decodeInto(at, kept);
       session_->takeAnswers();
       // A server that asks faster than it reads gets no more replies once
       // kReplyBacklog waits: the queue would grow for as long as it asked.
@@ -151,6 +163,23 @@ void NetworkLine::takeIn() {
     }
     queue_.commit(kept);
   }
+}
+
+// Decodes received bytes in place, keeping the data; follows the server's
+// flow control, shown in the trace as it changes.
+size_t NetworkLine::decodeInto(uint8_t* bytes, size_t length) {
+  const size_t kept = decoder_.decode(bytes, length, *session_);
+  const bool suspended = session_->outputSuspended();
+  if (suspended != suspended_.load()) {
+    suspended_.store(suspended);
+    if (trace_ != nullptr) {
+      std::fprintf(trace_, suspended ? "\n>>>server suspended the output\n"
+                                     : "\n>>>server resumed the output\n");
+    }
+    // Output held meanwhile goes on now.
+    if (!suspended) sendSome();
+  }
+  return kept;
 }
 
 void NetworkLine::queueTransmission(const char* text, size_t length) {
@@ -174,6 +203,7 @@ void NetworkLine::queueOutput(const std::string& bytes) {
 }
 
 void NetworkLine::sendSome() {
+  if (suspended_.load()) return;
   out_.sendSome([this](const uint8_t* data, size_t length) {
     int error = 0;
     const long n = socket_.send(data, length, &error);

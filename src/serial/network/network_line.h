@@ -34,6 +34,10 @@ class NetworkLine final : public SerialLine {
   // agreement to option 44 and for its answers to the settings.
   static constexpr std::chrono::seconds kConnectTimeout{5};
   static constexpr std::chrono::seconds kAnswerTimeout{2};
+  // How long a later open, a try to reach the server again, waits for the
+  // connection: the supervisor tries between its one-second passes, which a
+  // try must not hold up, where the server's machine does not answer.
+  static constexpr std::chrono::milliseconds kRetryConnectTimeout{900};
 
   // With `trace`, the server's answers during configure() are printed there.
   explicit NetworkLine(std::FILE* trace = nullptr) : trace_(trace) {}
@@ -41,7 +45,8 @@ class NetworkLine final : public SerialLine {
   NetworkLine& operator=(const NetworkLine&) = delete;
 
   // Connects to `argument` (rfc2217:// or tcp://): 0, EINVAL for a malformed
-  // argument, or the system's error.
+  // argument, or the system's error. The first open waits kConnectTimeout,
+  // every later one kRetryConnectTimeout.
   int open(const std::string& argument) override;
   bool isOpen() const override { return socket_.isOpen(); }
   // Nothing to discard: for rfc2217:// configure() drops whatever arrives
@@ -49,8 +54,11 @@ class NetworkLine final : public SerialLine {
   int purge() override { return 0; }
   // For rfc2217://, negotiates option 44 and applies `settings` through the
   // server: the settings step fails with kNotTakenError when the server
-  // refuses or does not answer, the open step with kHeldError when it closes
-  // the connection first (it serves another client). tcp:// sets nothing.
+  // refuses or does not answer, or at once, before anything is sent, for a
+  // rate of 0 or less (the protocol's query, or no rate at all); the open
+  // step with kHeldError when it closes the connection first (it serves
+  // another client). What the server sends meanwhile is data of the run, as
+  // it comes after the purge. tcp:// sets nothing.
   LineFault configure(const LineSettings& settings) override;
 
   int awaitLine() override;
@@ -72,17 +80,23 @@ class NetworkLine final : public SerialLine {
   static constexpr int kClosedStatus = 9;  // EBADF: no connection
   // Protocol replies are dropped while this much output waits unsent.
   static constexpr size_t kReplyBacklog = 64 * 1024;
+  // What one look at the connection takes in at most: a server that sends
+  // without pause (commands that bring no data, say) must not keep the
+  // worker from its stop request, nor a line already queued from the file.
+  static constexpr size_t kTakeInBudget = 64 * 1024;
 
   void forgetConnection();
   LineFault negotiate(const LineSettings& settings);
   int sendWhole(const std::string& bytes, std::chrono::steady_clock::time_point deadline);
   void takeIn();
+  size_t decodeInto(uint8_t* bytes, size_t length);
   void queueOutput(const std::string& bytes);
   void sendSome();
 
   std::FILE* trace_;
   NetSocket socket_;
   bool rfc2217_ = false;
+  bool openedBefore_ = false;
   std::unique_ptr<ComPortSession> session_;
   telnet::Decoder decoder_;
 
@@ -96,4 +110,7 @@ class NetworkLine final : public SerialLine {
   PendingOutput out_;
   // The connection's error once a send failed; nothing more is queued then.
   std::atomic<int> sendError_{0};
+  // The server asked for nothing more to be sent (FLOWCONTROL-SUSPEND):
+  // what is queued waits until it asks again. Set by the worker, read by both.
+  std::atomic<bool> suspended_{false};
 };

@@ -34,6 +34,9 @@ inline constexpr uint8_t kSetStopSize = 4;
 inline constexpr uint8_t kSetControl = 5;
 inline constexpr uint8_t kNotifyLineState = 6;
 inline constexpr uint8_t kNotifyModemState = 7;
+// The server asks the client to stop sending, and to go on; no value.
+inline constexpr uint8_t kFlowControlSuspend = 8;
+inline constexpr uint8_t kFlowControlResume = 9;
 inline constexpr uint8_t kPurgeData = 12;
 inline constexpr uint8_t kServerOffset = 100;
 
