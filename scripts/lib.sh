@@ -84,3 +84,14 @@ fresh_wine_prefix() {
   wineserver -p >/dev/null 2>&1
   wineboot --init >/dev/null 2>&1
 }
+
+# cross_triplet ARCH: the GNU triplet of Debian's cross compiler for ARCH
+# (arm64, armhf), whose toolchain file is cmake/TRIPLET.cmake; fails for
+# any other.
+cross_triplet() {
+  case "$1" in
+    arm64) echo aarch64-linux-gnu ;;
+    armhf) echo arm-linux-gnueabihf ;;
+    *) return 1 ;;
+  esac
+}
