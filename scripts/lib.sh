@@ -70,3 +70,14 @@ sercap_version() {
   [[ $version =~ ^[0-9][A-Za-z0-9.+~]*$ ]] || die "VERSION holds '$version', not a version number"
   echo "$version"
 }
+
+# cross_triplet ARCH: the GNU triplet of Debian's cross compiler for ARCH
+# (arm64, armhf), whose toolchain file is cmake/TRIPLET.cmake; fails for
+# any other.
+cross_triplet() {
+  case "$1" in
+    arm64) echo aarch64-linux-gnu ;;
+    armhf) echo arm-linux-gnueabihf ;;
+    *) return 1 ;;
+  esac
+}

@@ -18,6 +18,7 @@
 
 #include "port_link.h"
 #include "report_text.h"
+#include "sim_board.h"
 #include "sim_options.h"
 
 namespace {
@@ -162,25 +163,40 @@ class Recorder {
   FILE* times_ = nullptr;
 };
 
-// Plays the report into the line: its steps in order, each step's pause after
-// its bytes, the whole `repeat` times, paced to `rate` bytes per second.
-class Player {
+// What the device prints into the line: a report, or the board's dialogue.
+class Output {
  public:
   enum class Outcome { Waiting, Blocked, Failed };
 
+  virtual ~Output() = default;
+  // All is printed: the device has nothing more to say.
+  virtual bool done() const = 0;
+  // The device begins.
+  virtual void start(Clock::time_point now) = 0;
+  // Writes everything due by now. Blocked: the line takes no more for now;
+  // Waiting: the rest is due later (see wakeAt) or all is printed.
+  virtual Outcome writeDue(int fd, Clock::time_point now) = 0;
+  // When writeDue next has something to do; now when it was blocked.
+  virtual Clock::time_point wakeAt(Clock::time_point now) const = 0;
+  // What the device received once it began.
+  virtual void received(const char* /*data*/, size_t /*size*/, Clock::time_point /*now*/) {}
+};
+
+// Plays the report into the line: its steps in order, each step's pause after
+// its bytes, the whole `repeat` times, paced to `rate` bytes per second.
+class Player final : public Output {
+ public:
   Player(const Report& report, long repeat, long rate)
       : report_(report), playsLeft_(report.empty() ? 0 : repeat), rate_(rate) {}
 
-  bool done() const { return playsLeft_ == 0; }
+  bool done() const override { return playsLeft_ == 0; }
 
-  void start(Clock::time_point now) {
+  void start(Clock::time_point now) override {
     paceStart_ = now;
     paceSent_ = 0;
   }
 
-  // Writes everything due by now. Blocked: the line takes no more for now;
-  // Waiting: the rest is due later (see wakeAt) or all is played.
-  Outcome writeDue(int fd, Clock::time_point now) {
+  Outcome writeDue(int fd, Clock::time_point now) override {
     for (;;) {
       settle(now);
       if (done() || pausing_) return Outcome::Waiting;
@@ -201,8 +217,7 @@ class Player {
     }
   }
 
-  // When writeDue next has something to do; now when it was blocked.
-  Clock::time_point wakeAt(Clock::time_point now) const {
+  Clock::time_point wakeAt(Clock::time_point now) const override {
     if (done()) return Clock::time_point::max();
     if (pausing_) return pauseUntil_;
     if (rate_ > 0 && dueByNow(now) <= 0) {
@@ -254,6 +269,40 @@ class Player {
   long long paceSent_ = 0;
 };
 
+// The simulated board (sim_board.h): powered on by start(), answering what
+// it receives.
+class BoardPlayer final : public Output {
+ public:
+  bool done() const override { return board_.atLogin() && pending_.empty(); }
+
+  void start(Clock::time_point now) override { board_.powerOn(now); }
+
+  Outcome writeDue(int fd, Clock::time_point now) override {
+    board_.printDue(now, &pending_);
+    while (!pending_.empty()) {
+      const ssize_t n = ::write(fd, pending_.data(), pending_.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? Outcome::Blocked : Outcome::Failed;
+      }
+      pending_.erase(0, static_cast<size_t>(n));
+    }
+    return Outcome::Waiting;
+  }
+
+  Clock::time_point wakeAt(Clock::time_point now) const override {
+    return pending_.empty() ? std::max(now, board_.wakeAt()) : now;
+  }
+
+  void received(const char* data, size_t size, Clock::time_point now) override {
+    board_.received(std::string_view(data, size), now);
+  }
+
+ private:
+  SimBoard board_;
+  std::string pending_;  // printed by the board, not yet taken by the line
+};
+
 bool readFile(const std::string& path, std::string* out, std::string* error) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -283,6 +332,8 @@ bool loadReport(const SimOptions& options, Report* report, std::string* error) {
   switch (options.source) {
     case SimOptions::Source::Sample:
       *report = sampleReport();
+      return true;
+    case SimOptions::Source::Board:
       return true;
     case SimOptions::Source::Text:
       text = options.reportText;
@@ -338,6 +389,14 @@ int run(const SimOptions& options, Clock::time_point started) {
     complain(error);
     return 1;
   }
+  const bool board = options.source == SimOptions::Source::Board;
+  // The board powers on when the line is emptied, as an opening sercap does:
+  // packet mode tells of the emptying.
+  int packetMode = 1;
+  if (board && ::ioctl(pty.master, TIOCPKT, &packetMode) != 0) {
+    complain(std::string("cannot watch the line: ") + std::strerror(errno));
+    return 1;
+  }
   PortLink link;
   if (!options.linkName.empty()) {
     const std::string dir = portMapDir(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
@@ -357,8 +416,10 @@ int run(const SimOptions& options, Clock::time_point started) {
   const auto lifetimeEnd = options.lifetimeSeconds > 0
                                ? started + std::chrono::seconds(options.lifetimeSeconds)
                                : Clock::time_point::max();
-  Player player(report, options.repeat, options.rate);
-  Phase phase = options.waitRx ? Phase::WaitRx : Phase::Delay;
+  Player reportPlayer(report, options.repeat, options.rate);
+  BoardPlayer boardPlayer;
+  Output& player = board ? static_cast<Output&>(boardPlayer) : reportPlayer;
+  Phase phase = options.waitRx || board ? Phase::WaitRx : Phase::Delay;
   Clock::time_point playFrom = started + milliseconds(options.delayMs);
   Clock::time_point drainFrom{};
   // Set when the line reported a hang-up: the master is left out of poll for a
@@ -382,12 +443,12 @@ int run(const SimOptions& options, Clock::time_point started) {
       player.start(now);
     }
     if (phase == Phase::Play) {
-      const Player::Outcome outcome = player.writeDue(pty.master, now);
-      if (outcome == Player::Outcome::Failed) {
+      const Output::Outcome outcome = player.writeDue(pty.master, now);
+      if (outcome == Output::Outcome::Failed) {
         complain(std::string("cannot write to the line: ") + std::strerror(errno));
         return 1;
       }
-      wantWrite = outcome == Player::Outcome::Blocked;
+      wantWrite = outcome == Output::Outcome::Blocked;
       if (player.done()) phase = Phase::Hold;
     }
     if (phase == Phase::Hold && (options.hangupAfterPlay || now >= hold)) {
@@ -438,17 +499,35 @@ int run(const SimOptions& options, Clock::time_point started) {
     if (fds[1].revents == 0) continue;
 
     bool hungUp = (fds[1].revents & (POLLHUP | POLLERR)) != 0 && !(fds[1].revents & POLLIN);
-    if (fds[1].revents & POLLIN) {
+    if (fds[1].revents & (POLLIN | POLLPRI)) {
       char buf[4096];
       for (;;) {
         const ssize_t n = ::read(pty.master, buf, sizeof buf);
         if (n > 0) {
           const auto at = Clock::now();
+          const char* data = buf;
+          size_t size = static_cast<size_t>(n);
+          if (board) {
+            // In packet mode each read begins with a byte that says what it is.
+            const bool isData = buf[0] == TIOCPKT_DATA;
+            const bool emptied = (buf[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) != 0;
+            ++data;
+            --size;
+            if (!isData) {
+              if (emptied && phase == Phase::WaitRx) {
+                playFrom = at + milliseconds(options.delayMs);
+                gotFirstByte = true;
+              }
+              continue;
+            }
+          }
+          if (size == 0) continue;
           if (!gotFirstByte && phase == Phase::WaitRx)
             playFrom = at + milliseconds(options.delayMs);
+          else if (phase == Phase::Play || phase == Phase::Hold)
+            player.received(data, size, at);
           gotFirstByte = true;
-          recorder.add(buf, static_cast<size_t>(n),
-                       std::chrono::duration_cast<milliseconds>(at - started).count());
+          recorder.add(data, size, std::chrono::duration_cast<milliseconds>(at - started).count());
           continue;
         }
         if (n < 0 && errno == EINTR) continue;

@@ -56,14 +56,14 @@ SimCommand parseSimOptions(const std::vector<std::string>& args, SimOptions* opt
       return false;
     };
     auto report = [&](SimOptions::Source source, std::string* into) {
-      if (!takeValue()) return false;
+      if (into != nullptr && !takeValue()) return false;
       if (haveReport) {
-        *error = "give only one of --report and --text";
+        *error = "give only one of --report, --text and --board";
         return false;
       }
       haveReport = true;
       options->source = source;
-      *into = value;
+      if (into != nullptr) *into = value;
       return true;
     };
 
@@ -83,6 +83,8 @@ SimCommand parseSimOptions(const std::vector<std::string>& args, SimOptions* opt
       ok = report(SimOptions::Source::File, &options->reportPath);
     } else if (name == "--text") {
       ok = report(SimOptions::Source::Text, &options->reportText);
+    } else if (name == "--board") {
+      ok = flag() && report(SimOptions::Source::Board, nullptr);
     } else if (name == "--raw") {
       ok = flag();
       options->raw = true;
@@ -133,6 +135,15 @@ receives.
   --report FILE       play the text of FILE (escapes below)
   --text STRING       play STRING (escapes below)
                       default: a built-in sample that ends with the end phrase
+  --board             be a board that speaks no end mark: a boot log, then
+                      "Hit any key to stop autoboot:  3" counting down with
+                      backspaces and no line feed, standing at 0 until a key
+                      comes; the key gives the "=> " prompt, where
+                      "run selftest" runs a self-test and boots to "login: "
+                      ("boot" boots, "help" lists). It powers on when the
+                      line is emptied (as sercap does when it opens the port)
+                      or receives its first byte; --raw, --rate, --repeat and
+                      --wait-rx do not apply
   --raw               play the report byte for byte, no escapes
   --rate N            pace the output to N bytes per second (default: as fast
                       as the line takes them)

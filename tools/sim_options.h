@@ -5,7 +5,7 @@
 #include <vector>
 
 struct SimOptions {
-  enum class Source { Sample, File, Text };
+  enum class Source { Sample, File, Text, Board };
 
   std::string linkName;  // COMn to publish in the port map; empty: none
   Source source = Source::Sample;

@@ -28,6 +28,7 @@ TEST(SimOptions, AcceptsEachOption) {
          o.reportText = "a\\n";
        }},
       {{"--text", ""}, [](SimOptions& o) { o.source = SimOptions::Source::Text; }},
+      {{"--board"}, [](SimOptions& o) { o.source = SimOptions::Source::Board; }},
       {{"--raw", "--wait-rx", "--hangup-after-play"},
        [](SimOptions& o) { o.raw = o.waitRx = o.hangupAfterPlay = true; }},
       {{"--rate", "960", "--repeat", "0", "--delay", "1500", "--hold", "0", "--lifetime", "30"},
@@ -82,6 +83,8 @@ TEST(SimOptions, RejectsBadCommandLines) {
       {{"--link="}, "port name"},
       {{"--report", "a", "--text", "b"}, "only one of"},
       {{"--text", "a", "--text", "b"}, "only one of"},
+      {{"--board", "--report", "a"}, "only one of"},
+      {{"--board=yes"}, "--board takes no value"},
       {{"--rate", "0"}, "--rate: '0'"},
       {{"--rate", "12k"}, "--rate: '12k'"},
       {{"--repeat", "-1"}, "--repeat: '-1'"},

@@ -134,6 +134,13 @@ FilterVerdict ByteFilter::accept(uint8_t b) {
   return FilterVerdict::kContinue;
 }
 
+FilterVerdict ByteFilter::endAfterText() {
+  write('\n');
+  ++state_.totalByteInFile;
+  state_.end = FilterState::End::kEndText;
+  return FilterVerdict::kEnd;
+}
+
 FilterVerdict ByteFilter::filter(const uint8_t* data, size_t length) {
   // The block path writes into the file's buffer unseen: not with a tap.
   if (settings_.logLevel == 0 && tap_ == nullptr) {

@@ -30,7 +30,8 @@ struct FilterState {
   int64_t segmentCount = 0;
   int64_t totalByteInFile = 0;
   // What ended the capture, once it has.
-  enum class End : uint8_t { kNone, kCtrlZ, kEndPhrase } end = End::kNone;
+  // kEndText: a text the worker watched for (--end-on).
+  enum class End : uint8_t { kNone, kCtrlZ, kEndPhrase, kEndText } end = End::kNone;
 };
 
 enum class FilterVerdict { kContinue, kEnd };
@@ -51,6 +52,10 @@ class ByteFilter {
   // Filters bytes in order; stops at the first that ends the capture (the
   // rest are dropped). Same result as filterByte() on each byte, faster.
   FilterVerdict filter(const uint8_t* data, size_t length);
+
+  // Ends the capture as the end phrase does, after a text found in what
+  // arrived (the worker's, before filtering): a line feed ends the line.
+  FilterVerdict endAfterText();
 
  private:
   // What the block path does with a byte inside a segment, with no partial

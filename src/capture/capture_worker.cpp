@@ -15,7 +15,9 @@ CaptureWorker::CaptureWorker(const WorkerSettings& settings, WorkerState& state,
     : settings_(settings),
       state_(state),
       console_(console),
-      filter_(settings.filter, state.filter, *state.file, console, state.tap) {}
+      filter_(settings.filter, state.filter, *state.file, console, state.tap) {
+  if (settings.dialogue.enabled()) dialogue_.emplace(settings.dialogue);
+}
 
 void CaptureWorker::run() {
   int result = captureLoop();
@@ -40,7 +42,8 @@ void CaptureWorker::report(LineStep step, int error) {
 
 int CaptureWorker::captureLoop() {
   SerialLine& port = *state_.port;
-  if (port.check() != 0) return reportFor(LineStep::kCheck).result;
+  // Every line failure is reported alike, whichever call saw it first.
+  if (int checked = port.check()) return lineFailed(checked);
   size_t readSize = 0;
   for (;;) {
     int waited = port.awaitLine();
@@ -61,11 +64,8 @@ int CaptureWorker::captureLoop() {
       state_.file->writeOut();
       if (state_.raw != nullptr) state_.raw->writeOut();
     }
-    int checked = port.check();
-    if (checked != 0) {
-      // A port unplugged between two reads may show it here first.
-      return settings_.survivesLoss ? lineFailed(checked) : reportFor(LineStep::kCheck).result;
-    }
+    // A port unplugged between two reads may show it here first.
+    if (int checked = port.check()) return lineFailed(checked);
   }
 }
 
@@ -78,7 +78,41 @@ FilterVerdict CaptureWorker::readQueued(size_t readSize) {
   state_.totalByteRead += static_cast<int64_t>(count);
   noteRead(count);
   if (settings_.logLevel >= 1) showLineErrors();
-  return filter_.filter(readBuffer_.get(), count);
+  return filterRead(readBuffer_.get(), count);
+}
+
+FilterVerdict CaptureWorker::filterRead(const uint8_t* data, size_t count) {
+  if (!dialogue_) return filter_.filter(data, count);
+  for (;;) {
+    const Dialogue::Event event = dialogue_->next(data, count);
+    if (filter_.filter(data, event.length) == FilterVerdict::kEnd) return FilterVerdict::kEnd;
+    data += event.length;
+    count -= event.length;
+    switch (event.kind) {
+      case Dialogue::Event::Kind::kNone:
+        return FilterVerdict::kContinue;
+      case Dialogue::Event::Kind::kExpected:
+        stepMatched(event.index);
+        break;
+      case Dialogue::Event::Kind::kEndText:
+        return endOnText(event.index);
+    }
+  }
+}
+
+// The rest of the read is dropped, as after the end phrase.
+FilterVerdict CaptureWorker::endOnText(size_t index) {
+  state_.endText = index;
+  if (settings_.logLevel >= 1) std::fprintf(console_, "\n>>>end text %zu matched\n", index + 1);
+  return filter_.endAfterText();
+}
+
+// The answer is the supervisor's to send: it owns the transmissions, and a
+// write this thread started could be cut when the thread ends.
+void CaptureWorker::stepMatched(size_t index) {
+  if (settings_.logLevel >= 1) std::fprintf(console_, "\n>>>expect %zu matched\n", index + 1);
+  state_.stepsMatched.store(index + 1);
+  if (state_.onStepMatched) state_.onStepMatched();
 }
 
 // The line failed. What it had already taken in, without a line feed to

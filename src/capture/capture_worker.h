@@ -1,13 +1,16 @@
 // The capture worker: the one thread that reads the serial line. It sleeps
-// until a line feed has arrived, takes what is queued, restarts the
-// inactivity countdown and feeds the byte filter.
+// until a line feed has arrived (any byte, read by arrival), takes what is
+// queued, restarts the inactivity countdown and feeds the byte filter; with
+// a dialogue, it looks for the dialogue's texts in what it took first.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "capture/byte_filter.h"
+#include "capture/dialogue.h"
 #include "capture/worker_state.h"
 #include "serial/line_errors.h"
 #include "serial/line_faults.h"
@@ -21,6 +24,7 @@ struct WorkerSettings {
   // come back (--reconnect): the worker ends without reporting it.
   bool survivesLoss = false;
   FilterSettings filter;
+  DialogueSettings dialogue;  // --end-on, --expect/--send
 };
 
 class CaptureWorker {
@@ -42,6 +46,10 @@ class CaptureWorker {
   bool runEnded() const { return state_.stopRequested.load(); }
   void report(LineStep step, int error);
   FilterVerdict readQueued(size_t readSize);
+  // Filters a read; with a dialogue, piece by piece between its texts.
+  FilterVerdict filterRead(const uint8_t* data, size_t count);
+  FilterVerdict endOnText(size_t index);
+  void stepMatched(size_t index);
   int lineFailed(int error);
   // What a read brought, besides the filter: its time, the raw copy.
   void noteRead(size_t count);
@@ -52,6 +60,8 @@ class CaptureWorker {
   WorkerState& state_;
   std::FILE* console_;
   ByteFilter filter_;
+  // Carries on across the worker's threads, as the filter's state does.
+  std::optional<Dialogue> dialogue_;
   LineErrors shownErrors_;
   // On the heap: a thread's stack may be small (ulimit -s).
   std::unique_ptr<uint8_t[]> readBuffer_{new uint8_t[kMaxRead + 1]};

@@ -5,34 +5,17 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-std::vector<size_t> prefixTable(const std::string& text) {
-  std::vector<size_t> table(text.size(), 0);
-  for (size_t i = 1, k = 0; i < text.size(); ++i) {
-    while (k > 0 && text[i] != text[k]) k = table[k - 1];
-    if (text[i] == text[k]) ++k;
-    table[i] = k;
-  }
-  return table;
-}
-
-}  // namespace
-
 FailTextMatcher::FailTextMatcher(const std::vector<const char*>& texts, std::FILE* console)
     : console_(console) {
   for (const char* text : texts) {
     if (*text == '\0') continue;  // would match every line
-    patterns_.push_back({text, prefixTable(text), 0});
+    patterns_.emplace_back(text);
   }
 }
 
 bool FailTextMatcher::step(uint8_t byte) {
-  const char c = static_cast<char>(byte);
-  for (Pattern& p : patterns_) {
-    while (p.matched > 0 && p.text[p.matched] != c) p.matched = p.fallback[p.matched - 1];
-    if (p.text[p.matched] == c) ++p.matched;
-    if (p.matched == p.text.size()) {
+  for (TextSearch& p : patterns_) {
+    if (p.step(byte)) {
       lineMatched(p);
       return true;
     }
@@ -40,11 +23,11 @@ bool FailTextMatcher::step(uint8_t byte) {
   return false;
 }
 
-void FailTextMatcher::lineMatched(const Pattern& pattern) {
+void FailTextMatcher::lineMatched(const TextSearch& pattern) {
   lineHasMatch_ = true;
   ++matchCount_;
   std::fprintf(console_, "\n>>>fail text in line %lld : %s\n", static_cast<long long>(lineNumber_),
-               pattern.text.c_str());
+               pattern.text().c_str());
   keptLineMatch_ = matches_.size() < kKeptMatches;
   if (keptLineMatch_) matches_.push_back({lineNumber_, ""});
 }
@@ -56,7 +39,7 @@ void FailTextMatcher::endLine() {
     matches_.back().text = line_;
   }
   line_.clear();
-  for (Pattern& p : patterns_) p.matched = 0;
+  for (TextSearch& p : patterns_) p.reset();
   lineHasMatch_ = false;
   keptLineMatch_ = false;
 }

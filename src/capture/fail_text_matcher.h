@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/text_search.h"
+
 struct FailMatch {
   int64_t line;      // numbered from 1 within the run
   std::string text;  // the line as written, without its line end
@@ -38,20 +40,13 @@ class FailTextMatcher {
   const std::vector<FailMatch>& matches() const { return matches_; }
 
  private:
-  // One text with its prefix table (Knuth-Morris-Pratt), so the search
-  // goes on from read to read without going back over bytes.
-  struct Pattern {
-    std::string text;
-    std::vector<size_t> fallback;  // length of the longest proper border of text[0..i]
-    size_t matched = 0;
-  };
-
   // Steps every pattern over one byte; true when one is complete.
   bool step(uint8_t byte);
-  void lineMatched(const Pattern& pattern);
+  void lineMatched(const TextSearch& pattern);
   void endLine();
 
-  std::vector<Pattern> patterns_;
+  // Each searched from read to read without going back over bytes.
+  std::vector<TextSearch> patterns_;
   std::FILE* console_;
   std::string line_;  // the current line, up to kKeptLineBytes
   int64_t lineNumber_ = 1;

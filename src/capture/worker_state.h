@@ -51,10 +51,17 @@ struct WorkerState {
   // Called by the worker once it has ended, so that whoever waits for it
   // need not wait for its next look. Set before the worker starts.
   std::function<void()> onWorkerEnd;
+  // Worker: how many --expect steps have matched, stored before it calls
+  // onStepMatched (set before the worker starts), so that whoever sends the
+  // answers sends them at once.
+  std::atomic<size_t> stepsMatched{0};
+  std::function<void()> onStepMatched;
 
   // The worker alone, once the run is under way.
   FilterState filter;
   int64_t totalByteRead = 0;
+  // The --end-on text that ended the run, counted from 0, if one did.
+  std::optional<size_t> endText;
   // When the first and the last read that brought bytes were made.
   std::optional<ReadTime> firstRead;
   std::optional<ReadTime> lastRead;

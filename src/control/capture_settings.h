@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "capture/dialogue.h"
 #include "capture/line_stamper.h"
 #include "serial/line_settings.h"
 
@@ -42,6 +43,9 @@ struct CaptureSettings {
   const char* rawPath = nullptr;                   // --raw: the unfiltered copy's file
   int32_t waitSeconds = 0;  // --wait: how long a missing port is waited for; negative: no limit
   bool reconnect = false;   // --reconnect: a lost port is waited for and captured on
+
+  // --end-on, --expect/--send: the texts with their escapes decoded.
+  DialogueSettings dialogue;
 
   // The stop-bit count as shown to the user.
   int stopBitsShown() const { return stopBitCode / 2 + 1; }

@@ -38,7 +38,11 @@ bool LineKeeper::lossToTakeOver() const {
 
 Wake LineKeeper::sleepUntil(Clock::time_point end, Interruption& interruption) {
   for (;;) {
-    if (lossToTakeOver()) letGo();
+    if (lossToTakeOver()) {
+      letGo();
+    } else if (!away_ && duty_) {
+      duty_();
+    }
     auto left = std::chrono::duration_cast<milliseconds>(end - Clock::now());
     if (away_) left = std::min(left, milliseconds(PortWatcher::kRetry));
     Wake wake = interruption.sleepFor(std::max(left, milliseconds(0)));

@@ -47,6 +47,11 @@ class LineKeeper {
   // it is away.
   Interruption::Wake sleepUntil(Clock::time_point end, Interruption& interruption);
 
+  // Runs `duty` before each of sleepUntil()'s sleeps while the port is there
+  // and no loss waits to be taken over: the answers to a board's prompts, so
+  // that one the worker wakes the supervisor for goes out at once.
+  void betweenSleeps(std::function<void()> duty) { duty_ = std::move(duty); }
+
   // How often the port came back.
   int64_t returns() const { return returns_; }
 
@@ -65,4 +70,5 @@ class LineKeeper {
   bool away_ = false;
   PortWatcher watcher_{PortWatcher::Wait::kReturn};
   int64_t returns_ = 0;
+  std::function<void()> duty_;
 };

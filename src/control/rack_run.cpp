@@ -100,6 +100,11 @@ int RackRun::finish(const End& e) {
   s.lineErrors = lineErrors_;
   s.signal = e.signal;
   s.reconnects = e.reconnects;
+  const DialogueSettings& dialogue = settings_.dialogue;
+  s.endTextsGiven = !dialogue.endTexts.empty();
+  if (e.endText) s.endText = dialogue.endTexts[*e.endText];
+  if (!dialogue.steps.empty())
+    s.expect = RunSummary::ExpectProgress{dialogue.steps.size(), e.stepsMatched};
   const char* path = settings_.summaryPath;
   const bool toConsole = std::strcmp(path, "-") == 0;
   // Renamed over the capture or the raw file, the summary would replace it;

@@ -69,6 +69,10 @@ class RackRun {
     int64_t lines;
     std::optional<ReadTime> firstRead, lastRead;
     int64_t reconnects = 0;  // how often a lost port came back
+
+    // The --end-on text that ended the run, and the --expect steps matched.
+    std::optional<size_t> endText;
+    size_t stepsMatched = 0;
   };
   int finish(const End& end);
 

@@ -98,6 +98,8 @@ const char* runEndName(RunEnd end) {
       return "ctrl-z";
     case RunEnd::kEndPhrase:
       return "end-phrase";
+    case RunEnd::kEndText:
+      return "end-text";
     case RunEnd::kTimeOut:
       return "time-out";
     case RunEnd::kDeadline:
@@ -141,6 +143,11 @@ std::string summaryJson(const RunSummary& s) {
   key("started", jsonString(utcMillisText(s.started)));
   key("ended", jsonString(utcMillisText(s.ended)));
   key("end", jsonString(runEndName(s.end)));
+  if (s.endTextsGiven) key("end_text", s.endText ? jsonString(*s.endText) : "null");
+  if (s.expect) {
+    key("expect", "{\"steps\": " + std::to_string(s.expect->steps) +
+                      ", \"matched\": " + std::to_string(s.expect->matched) + "}");
+  }
   key("exit_status", std::to_string(s.exitStatus));
   key("bytes_read", std::to_string(s.bytesRead));
   key("file_bytes", std::to_string(s.fileBytes));

@@ -17,6 +17,7 @@
 enum class RunEnd {
   kCtrlZ,
   kEndPhrase,
+  kEndText,  // an --end-on text
   kTimeOut,
   kDeadline,
   kInterrupted,
@@ -36,6 +37,16 @@ struct RunSummary {
   Time started;
   Time ended;
   RunEnd end = RunEnd::kTimeOut;
+  // With --end-on only: the key "end_text", the text that ended the run
+  // (null if none did).
+  bool endTextsGiven = false;
+  std::optional<std::string> endText;
+  // With --expect only: the key "expect", how far the dialogue got.
+  struct ExpectProgress {
+    size_t steps;
+    size_t matched;
+  };
+  std::optional<ExpectProgress> expect;
   int exitStatus = 0;
   int64_t bytesRead = 0;
   int64_t fileBytes = 0;  // everything this run added to the capture file

@@ -86,10 +86,30 @@ TEST(RunSummary, NothingReadGivesNulls) {
   EXPECT_NE(json.find("\"end\": \"interrupted\""), std::string::npos);
 }
 
+// The dialogue's keys stand beside "end", and only when their options were
+// given: without them the summary is as it always was.
+TEST(RunSummary, DialogueKeysOnlyWithTheirOptions) {
+  RunSummary s;
+  s.end = RunEnd::kEndText;
+  EXPECT_EQ(summaryJson(s).find("end_text"), std::string::npos);
+  EXPECT_EQ(summaryJson(s).find("expect"), std::string::npos);
+  s.endTextsGiven = true;
+  EXPECT_NE(summaryJson(s).find("\"end\": \"end-text\",\n  \"end_text\": null,\n  \"exit_status\""),
+            std::string::npos);
+  s.endText = "login:\r\n";
+  s.expect = RunSummary::ExpectProgress{3, 2};
+  EXPECT_NE(summaryJson(s).find("\"end_text\": \"login:\\r\\n\",\n"
+                                "  \"expect\": {\"steps\": 3, \"matched\": 2},\n"
+                                "  \"exit_status\""),
+            std::string::npos)
+      << summaryJson(s);
+}
+
 TEST(RunSummary, EndNames) {
   const std::pair<RunEnd, const char*> names[] = {
       {RunEnd::kCtrlZ, "ctrl-z"},
       {RunEnd::kEndPhrase, "end-phrase"},
+      {RunEnd::kEndText, "end-text"},
       {RunEnd::kTimeOut, "time-out"},
       {RunEnd::kDeadline, "deadline"},
       {RunEnd::kInterrupted, "interrupted"},

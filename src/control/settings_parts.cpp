@@ -20,6 +20,7 @@ LineSettings lineSettingsOf(const CaptureSettings& settings) {
   line.parity = static_cast<Parity>(settings.parityCode);
   line.stopBits = static_cast<StopBits>(settings.stopBitCode);
   line.modemLines = modemLinesOf(settings.flowControl);
+  line.readByArrival = settings.dialogue.enabled();
   return line;
 }
 
@@ -49,5 +50,6 @@ WorkerSettings workerSettingsOf(const CaptureSettings& settings) {
   worker.progress = settings.progress;
   worker.survivesLoss = settings.reconnect;
   worker.filter = filterSettingsOf(settings);
+  worker.dialogue = settings.dialogue;
   return worker;
 }

@@ -18,6 +18,7 @@
 #include "control/line_keeper.h"
 #include "control/port_listing.h"
 #include "control/port_wait.h"
+#include "control/prompt_answers.h"
 #include "control/rack_run.h"
 #include "control/settings_parts.h"
 #include "control/thread_start.h"
@@ -43,15 +44,16 @@ constexpr milliseconds kTransmitSlice{100};
 // Waits while the line takes a transmission, until all of it is taken, it
 // stalls, or the next pass is due (the rest then goes out as the line takes
 // it, so that the time-out keeps its pace); an interruption or the worker's
-// end cuts the wait short.
+// end cuts the wait short. Answers to prompts go out meanwhile.
 Wake awaitTransmission(const CaptureState& state, SerialLine& port, Interruption& interruption,
-                       Clock::time_point nextPass) {
+                       PromptAnswers& answers, Clock::time_point nextPass) {
   size_t left = port.unsent();
   auto lastProgress = Clock::now();
   while (left != 0 && Clock::now() < nextPass) {
     Wake wake = interruption.sleepFor(milliseconds(0));
     if (wake == Wake::kInterrupted) return wake;
     if (!state.workerRunning.load()) return Wake::kWoken;
+    answers.sendDue(port);
     size_t now = port.awaitSent(kTransmitSlice);
     if (now < left) {
       left = now;
@@ -76,7 +78,8 @@ Clock::time_point passAfter(Clock::time_point due) {
 // worker's end. Passes are due once a second, whatever a waiting
 // transmission took of that second.
 void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine& port,
-               Interruption& interruption, LineKeeper& keeper, Deadline& deadline) {
+               Interruption& interruption, LineKeeper& keeper, Deadline& deadline,
+               PromptAnswers& answers) {
   int32_t transmissionsLeft = settings.txCount;
   const size_t txLength = std::strlen(settings.txString);
   auto passDue = Clock::now() + kPass;
@@ -95,7 +98,7 @@ void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine&
       // transmission to go out.
       const bool waitForTransmission = !settings.useOverlapped;
       if (waitForTransmission) {
-        Wake sent = awaitTransmission(state, port, interruption, passDue);
+        Wake sent = awaitTransmission(state, port, interruption, answers, passDue);
         // A lost port is the next pass's to take over.
         if (sent == Wake::kInterrupted || (sent == Wake::kWoken && !keeper.lineInUse())) return;
       }
@@ -164,6 +167,7 @@ RunEnd howTheRunEnded(const CaptureState& state, int opened, bool portAway,
   if (deadline.reached()) return RunEnd::kDeadline;
   if (state.filter.end == FilterState::End::kCtrlZ) return RunEnd::kCtrlZ;
   if (state.filter.end == FilterState::End::kEndPhrase) return RunEnd::kEndPhrase;
+  if (state.filter.end == FilterState::End::kEndText) return RunEnd::kEndText;
   if (state.result.load() != 0) return RunEnd::kLineFailure;
   return RunEnd::kTimeOut;
 }
@@ -193,6 +197,8 @@ int endOfCapture(RackRun& rack, const CaptureState& state, int opened, const Lin
   end.firstRead = state.firstRead;
   end.lastRead = state.lastRead;
   end.reconnects = keeper.returns();
+  end.endText = state.endText;
+  end.stepsMatched = state.stepsMatched.load();
   return rack.finish(end);
 }
 
@@ -216,6 +222,7 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
   state.raw = rack.raw();
   state.filter.inSegment = startInSegment;
   state.onWorkerEnd = [&interruption] { interruption.wake(); };
+  state.onStepMatched = [&interruption] { interruption.wake(); };
   const PortRequest request = portRequestOf(settings);
   const PortOpening opening =
       openPortWaiting(request, env, port, waitLimitOf(settings, started), interruption, console);
@@ -232,6 +239,8 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
     if (workerThread.joinable()) workerThread.join();
   };
   LineKeeper keeper(request, env, settings.signalList, state, thread, console);
+  PromptAnswers answers(settings.dialogue.steps, state, settings.logLevel, console);
+  keeper.betweenSleeps([&] { answers.sendDue(port); });
   if (opening.result != 0) {
     if (!opening.interrupted) {
       std::fprintf(console, "\ndefault is %s -t %d -f %s -r %d , %s parity(%d), %d stopBit(%d)\n",
@@ -248,7 +257,7 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
     thread.start();
   }
 
-  supervise(settings, state, port, interruption, keeper, rack.deadline());
+  supervise(settings, state, port, interruption, keeper, rack.deadline(), answers);
   int result = state.result.load();
   // An interruption or the time-out: the worker was still at work.
   const bool endAsked = interruption.exitStatus() != 0 || state.workerRunning.load();
@@ -257,6 +266,8 @@ int runCapture(const CaptureSettings& settings, bool startInSegment, const PortE
   file.giveUpWhenStalled();
   if (state.raw != nullptr) state.raw->giveUpWhenStalled();
   stopWorker(state, port, workerThread);
+  // Prompts found in the worker's last read: their answers were due before the end.
+  if (port.isOpen() && !keeper.away()) answers.sendDue(port);
   rack.workerStopped(port.lineErrors());
   file.close();
   if (state.raw != nullptr) state.raw->close();

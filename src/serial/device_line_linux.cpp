@@ -216,6 +216,7 @@ int DeviceLine::purge() {
 LineFault DeviceLine::configure(const LineSettings& settings) {
   Impl& m = *impl_;
   if (m.fd < 0) return {LineStep::kSettings, EBADF};
+  m.queue.readByArrival(settings.readByArrival);
   serial_detail::RawLineMode mode;
   mode.rate = settings.baudRate;
   mode.parity = settings.parity;
@@ -352,6 +353,11 @@ int DeviceLine::applySignal(LineSignal signal) {
       return EINVAL;
   }
   return r == 0 ? 0 : errno;
+}
+
+// A tty always says how much it holds.
+std::string DeviceLine::readingNote() const {
+  return {};
 }
 
 std::optional<LineErrors> DeviceLine::lineErrors() {

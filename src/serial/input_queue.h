@@ -2,7 +2,8 @@
 // in from the driver wait here for the capture worker, and a line feed
 // entering the queue is the line event that wakes the worker: sercap relies
 // on no driver's event character. A full queue counts as a line event too, so
-// that no byte is ever dropped here for want of room.
+// that no byte is ever dropped here for want of room. Read by arrival, any
+// byte queued is a line event: a prompt has no line feed after it.
 // Used by the worker thread alone.
 #pragma once
 
@@ -24,9 +25,13 @@ class InputQueue {
     lineFeedPending_ = false;
   }
 
+  // Whether any byte queued is a line event, not only a line feed. Kept by
+  // clear().
+  void readByArrival(bool on) { byArrival_ = on; }
+
   // Whether a line feed has entered since the last takeLineEvent(), or the
-  // queue is full.
-  bool lineEventPending() const { return lineFeedPending_ || full(); }
+  // queue is full; read by arrival, whether any byte waits.
+  bool lineEventPending() const { return byArrival_ ? count_ != 0 : lineFeedPending_ || full(); }
   // Answers lineEventPending() and starts looking for the next line feed.
   bool takeLineEvent() {
     if (!lineEventPending()) return false;
@@ -42,7 +47,9 @@ class InputQueue {
     return bytes_ + head_ + count_;
   }
   void commit(size_t n) {
-    if (std::memchr(bytes_ + head_ + count_, '\n', n) != nullptr) lineFeedPending_ = true;
+    if (!byArrival_ && std::memchr(bytes_ + head_ + count_, '\n', n) != nullptr) {
+      lineFeedPending_ = true;
+    }
     count_ += n;
   }
 
@@ -74,4 +81,5 @@ class InputQueue {
   size_t head_ = 0;
   size_t count_ = 0;
   bool lineFeedPending_ = false;
+  bool byArrival_ = false;
 };

@@ -71,4 +71,20 @@ TEST(InputQueue, LineFeedOrFullQueueIsOneLineEvent) {
   EXPECT_FALSE(queue->lineEventPending());
 }
 
+// Read by arrival, a prompt without a line feed wakes the worker, and it
+// keeps doing so until it has been taken; clear() keeps the mode.
+TEST(InputQueue, ReadByArrivalAnyQueuedByteIsALineEvent) {
+  auto queue = std::make_unique<InputQueue>();
+  queue->readByArrival(true);
+  EXPECT_FALSE(queue->takeLineEvent());
+  readInPlace(*queue, "login: ");
+  EXPECT_TRUE(queue->takeLineEvent());
+  EXPECT_TRUE(queue->takeLineEvent()) << "a byte still queued is still a line event";
+  EXPECT_EQ(takeAll(*queue), "login: ");
+  EXPECT_FALSE(queue->takeLineEvent()) << "an emptied queue wakes nobody";
+  queue->clear();
+  appendText(*queue, "=> ");
+  EXPECT_TRUE(queue->takeLineEvent());
+}
+
 }  // namespace

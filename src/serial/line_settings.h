@@ -15,4 +15,7 @@ struct LineSettings {
   Parity parity = Parity::kNone;
   StopBits stopBits = StopBits::kOne;
   ModemLines modemLines = ModemLines::kHigh;
+  // The worker is woken by any byte arriving, not only by a line feed (a
+  // board's prompt has none after it).
+  bool readByArrival = false;
 };

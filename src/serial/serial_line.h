@@ -38,7 +38,8 @@ class SerialLine {
   virtual LineFault configure(const LineSettings& settings) = 0;
 
   // Wait for a line: blocks until a line feed has come in since the previous
-  // wait returned (several give one wake-up), or the line's queue is full.
+  // wait returned (several give one wake-up), or the line's queue is full;
+  // read by arrival (LineSettings::readByArrival), until any byte waits.
   // Returns 0, kWaitStopped after stopWaiting(), or the error number of a
   // line that failed (hang-up, I/O error). Meanwhile waiting text is sent as
   // the line takes it.
@@ -70,6 +71,11 @@ class SerialLine {
   }
   virtual size_t unsent() const = 0;
   virtual size_t awaitSent(std::chrono::milliseconds limit) = 0;
+
+  // How this port is read where that differs from the usual, for the user to
+  // know at debug levels (a driver that cannot say how much it holds);
+  // empty otherwise. Valid from open() on.
+  virtual std::string readingNote() const { return {}; }
 
   // The line errors the driver counted since open(); none where the port
   // keeps no counts (a pseudo-terminal, a network port). The worker's, or

@@ -1,8 +1,13 @@
 // Network ports: sercap against a real ser2net serving a pseudo-terminal,
 // and against a fake server for the refusals ser2net never makes.
+#include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -192,6 +197,49 @@ TEST_F(NetTest, ReconnectWaitsForARestartedServer) {
     EXPECT_EQ(result.status, 0) << result.out;
     EXPECT_EQ(workFile(file), "one\r\npartial\r\ntwo\r\n");
   }
+}
+
+// A server whose machine stops answering once the connection is lost:
+// each try to reach it again ends within a second, so the supervisor's
+// passes keep their pace and the time-out ends the run on time (as a line
+// failure, the port being away), not a connect limit per pass later.
+using SilentServerTest = SercapTest;
+
+TEST_F(SilentServerTest, TriesToReachItAgainKeepThePassesPace) {
+  // A queue of one: once it holds a connection never accepted, the server
+  // answers no further one.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string url = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+  auto run = start({url, "--reconnect", "-t", "3", "-f", "cap.spt"});
+  pollfd waiting = {listener, POLLIN, 0};
+  ASSERT_EQ(::poll(&waiting, 1, 20000), 1) << run->outputSoFar();
+  const int client = ::accept(listener, nullptr, nullptr);
+  ASSERT_GE(client, 0);
+  const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::send(client, "one\n", 4, 0), 4);
+  const auto lost = std::chrono::steady_clock::now();
+  ::close(client);
+  ProgramResult result = finish(*run);
+  const auto afterLoss = std::chrono::steady_clock::now() - lost;
+  ::close(filler);
+  ::close(listener);
+
+  EXPECT_EQ(result.status, 32) << result.out;
+  EXPECT_NE(result.out.find("\n>>>port " + url + " lost, error : "), std::string::npos)
+      << result.out;
+  EXPECT_EQ(workFile("cap.spt"), "one\r\n");
+  // Three passes of about a second; a try held to the connect limit would
+  // make each of them five.
+  EXPECT_LT(afterLoss, 9s);
 }
 
 // A server that sends commands without end, faster than they are decoded,

@@ -29,13 +29,17 @@ class Step:
         self.seconds = seconds
 
 
-def sercap(args, wait="-k", lines=None, clock=None, limit=20, capture=None, digest=False):
+def sercap(args, wait="-k", lines=None, clock=None, limit=20, capture=None, digest=False,
+           device=None):
     """The guest line: the probe runs sercap with args, then everything comes back.
 
     wait: once sercap has transmitted, end it ("-k") or hang the line up ("-H");
-    False: let it run to its end.
+    False: let it run to its end. device: the port the probe holds, when not
+    the probe's own default (/dev/ttyS1).
     """
     opts = ["-b 1200", "-T %d" % limit, "-o /tmp/out"]
+    if device is not None:
+        opts.append("-d " + device)
     if lines is not None:
         opts.append("-l " + lines)
     if clock is not None:
@@ -206,7 +210,7 @@ def check_signals(r):
     return c.problems
 
 
-def capture_step(name, options, size, seed):
+def capture_step(name, options, size, seed, device="/dev/ttyS1"):
     payload = text_payload(size, seed)
     stored = payload.replace(b"\n", b"\r\n")
     digest = hashlib.md5(stored).hexdigest()
@@ -221,8 +225,8 @@ def capture_step(name, options, size, seed):
         return c.problems
 
     return Step(name,
-                sercap("/dev/ttyS1 %s -tx . -ntx 1 -t 10 -f /tmp/cap.spt" % options, wait=False,
-                       limit=90, capture="/tmp/cap.spt", digest=True),
+                sercap("%s %s -tx . -ntx 1 -t 10 -f /tmp/cap.spt" % (device, options), wait=False,
+                       limit=90, capture="/tmp/cap.spt", digest=True, device=device),
                 check, feed=after_cue(payload, CTRL_Z + b"\n"), seconds=120)
 
 
