@@ -70,3 +70,28 @@ sercap_version() {
   [[ $version =~ ^[0-9][A-Za-z0-9.+~]*$ ]] || die "VERSION holds '$version', not a version number"
   echo "$version"
 }
+
+# fresh_wine_prefix: points Wine at a new prefix in a temporary folder and
+# keeps one wineserver alive for it, so that each program start is quick.
+# Sets the calling shell's EXIT trap, which ends that server (and every Wine
+# program of the prefix with it) and removes the folder, also when a test
+# fails: call it once, from a shell of its own.
+fresh_wine_prefix() {
+  wine_scratch=$(mktemp -d)
+  export WINEPREFIX=$wine_scratch/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$WINEPREFIX"
+  trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$wine_scratch"' EXIT
+  wineserver -p >/dev/null 2>&1
+  wineboot --init >/dev/null 2>&1
+}
+
+# cross_triplet ARCH: the GNU triplet of Debian's cross compiler for ARCH
+# (arm64, armhf), whose toolchain file is cmake/TRIPLET.cmake; fails for
+# any other.
+cross_triplet() {
+  case "$1" in
+    arm64) echo aarch64-linux-gnu ;;
+    armhf) echo arm-linux-gnueabihf ;;
+    *) return 1 ;;
+  esac
+}

@@ -187,10 +187,7 @@ TEST_F(CaptureEndTest, HangUpEndsTheRunWithTheLineError) {
   ASSERT_NE(run, nullptr);
   // Each read is in the file at once, proof that it was read.
   ASSERT_TRUE(device.send("before\n\x19\n"));
-  for (int i = 0; i < 200 && workFile("out.spt").size() < 10; ++i) {
-    std::this_thread::sleep_for(milliseconds(50));
-  }
-  ASSERT_EQ(workFile("out.spt"), "before\r\n\r\n");
+  ASSERT_EQ(awaitWorkFile("out.spt", "before\r\n\r\n"), "before\r\n\r\n");
   ASSERT_TRUE(device.waitUntilTaken());
   device.hangUp();
   ProgramResult result = finish(*run);
@@ -244,10 +241,7 @@ TEST_P(InterruptionTest, EndsTheRunKeepingWhatWasCaptured) {
   ASSERT_NE(run, nullptr);
   ASSERT_TRUE(device.send("one\ntwo\n\x19\n"));
   // Each read is in the file at once, the line feed after Ctrl-Y too.
-  for (int i = 0; i < 200 && workFile("out.spt").size() < 12; ++i) {
-    std::this_thread::sleep_for(milliseconds(50));
-  }
-  ASSERT_EQ(workFile("out.spt"), "one\r\ntwo\r\n\r\n");
+  ASSERT_EQ(awaitWorkFile("out.spt", "one\r\ntwo\r\n\r\n"), "one\r\ntwo\r\n\r\n");
   const auto signalledAt = ProgramRun::Clock::now();
   run->signal(c.signalNumber);
   ProgramResult result = finish(*run);
@@ -270,6 +264,27 @@ INSTANTIATE_TEST_SUITE_P(
                       InterruptionCase{"Alrm", SIGALRM, 142}, InterruptionCase{"Pwr", SIGPWR, 158},
                       InterruptionCase{"RtMax", SIGRTMAX, 128 + SIGRTMAX}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A rack may start sercap in a process group of its own, which Windows
+// starts with Ctrl-C disabled: Ctrl-C still ends the run.
+TEST_F(CaptureEndTest, CtrlCEndsARunStartedWithCtrlCDisabled) {
+  if (!underWine()) GTEST_SKIP() << "a Windows process attribute";
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "20", "-f", "out.spt"},
+                         {{"SERCAP_LAUNCH_GROUP", "new"}});
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send("one\n"));
+  // The run is under way once the line is in the file.
+  for (int i = 0; i < 200 && workFile("out.spt").empty(); ++i) {
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  ASSERT_EQ(workFile("out.spt"), "one\r\n");
+  run->signal(SIGINT);
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, interruptedStatus());
+  EXPECT_LT(result.seconds, 15.0) << "ended by the time-out, not by Ctrl-C";
+}
 
 TEST_F(CaptureEndTest, SecondInterruptionDuringShutdownDoesNotKillTheRun) {
   // Both come before the run has answered the first: the second one is

@@ -21,6 +21,8 @@ TEST_F(LineFailureTest, HangUpWhileLinesArriveEndsWithTheLineFailure) {
   ProgramResult result = finish(*run);
 
   EXPECT_EQ(result.status, 32) << result.out;
+  // Said whichever call noticed first: a read, the wait, the error query.
+  EXPECT_NE(result.out.find("\n>>>WaitCommEvent error : "), std::string::npos) << result.out;
   const std::string kept = workFile("out.spt");
   // A read takes whatever is queued, so the last line may be cut short.
   EXPECT_EQ(crlf(sent).compare(0, kept.size(), kept), 0) << "the file holds what was sent";

@@ -236,10 +236,7 @@ TEST_F(PortReturnTest, HangUpWritesTheUnfinishedLine) {
   ASSERT_NE(run, nullptr);
   // Ctrl-Y shows the first line in the file: proof that it was read alone.
   ASSERT_TRUE(device.send("whole\n\x19"));
-  for (int i = 0; i < 200 && workFile("out.spt").empty(); ++i) {
-    std::this_thread::sleep_for(milliseconds(50));
-  }
-  ASSERT_EQ(workFile("out.spt"), "whole\r\n");
+  ASSERT_EQ(awaitWorkFile("out.spt", "whole\r\n"), "whole\r\n");
   ASSERT_TRUE(device.send("half"));
   ASSERT_TRUE(device.waitUntilTaken());
   device.hangUp();

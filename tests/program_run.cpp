@@ -76,6 +76,13 @@ bool processInfo(pid_t pid, pid_t* session, std::string* command) {
   return true;
 }
 
+// Whether process `pid` runs in the folder `folder` (a canonical path).
+bool runsIn(pid_t pid, const std::string& folder) {
+  std::error_code error;
+  const auto cwd = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/cwd", error);
+  return !error && cwd.string() == folder;
+}
+
 std::string withLineFeeds(std::string text) {
   std::string out;
   out.reserve(text.size());
@@ -93,6 +100,8 @@ ProgramRun::ProgramRun(const std::string& binary, const std::vector<std::string>
   std::vector<std::string> argvTexts = {binary};
   std::string spawned = binary;
   program_ = std::filesystem::path(binary).filename().string();
+  std::error_code error;
+  cwd_ = std::filesystem::canonical(cwd, error).string();
   if (endsWith(binary, ".exe")) {
     underWine_ = true;
     const char* chosen = std::getenv("SERCAP_TEST_LAUNCHER");
@@ -177,8 +186,9 @@ void ProgramRun::signalRun(int signalNumber, bool programOnly) {
     ::kill(pid_, signalNumber);
     return;
   }
-  // Wine starts the program as a process of its own in the launcher's
-  // session, named by its Windows path.
+  // Wine starts the program as a process of its own, named by its Windows
+  // path, in the launcher's session; or, started in a process group of its
+  // own, in a session of its own, found by the folder it runs in.
   const std::string name = lowerCase(program_);
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     const std::string id = entry.path().filename().string();
@@ -186,8 +196,11 @@ void ProgramRun::signalRun(int signalNumber, bool programOnly) {
     const pid_t pid = static_cast<pid_t>(std::stol(id));
     pid_t session = 0;
     std::string command;
-    if (!processInfo(pid, &session, &command) || session != pid_) continue;
-    const bool isProgram = pid != pid_ && endsWith(lowerCase(command), name);
+    if (!processInfo(pid, &session, &command)) continue;
+    const bool inRun = session == pid_;
+    const bool isProgram =
+        pid != pid_ && endsWith(lowerCase(command), name) && (inRun || runsIn(pid, cwd_));
+    if (!inRun && !isProgram) continue;
     if (isProgram || !programOnly) ::kill(pid, signalNumber);
   }
 }

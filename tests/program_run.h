@@ -82,6 +82,7 @@ class ProgramRun {
 
   TempDir outputDir_;
   std::string program_;  // its file name, for finding it under Wine
+  std::string cwd_;      // the folder it runs in, canonical, likewise
   bool underWine_ = false;
   int outputPipe_ = -1;
   pid_t pid_ = -1;

@@ -48,16 +48,16 @@ def quiet_run(args, cwd=None, what=None):
     return r.stdout.decode(errors="replace")
 
 
-def skip_reason():
+def skip_reason(qemu=QEMU, package="qemu-system-x86"):
     """Why no QEMU can run a guest stage here, or None."""
     if platform.machine() not in ("x86_64", "amd64"):
-        return "the guest is x86-64 and this machine is %s" % platform.machine()
-    if shutil.which(QEMU) is None:
-        return "%s is not installed (package qemu-system-x86)" % QEMU
-    r = subprocess.run([QEMU, "--version"], stdout=subprocess.DEVNULL,
+        return "the stages are built on x86-64 and this machine is %s" % platform.machine()
+    if shutil.which(qemu) is None:
+        return "%s is not installed (package %s)" % (qemu, package)
+    r = subprocess.run([qemu, "--version"], stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
     if r.returncode != 0:
-        return "%s does not run (status %d)" % (QEMU, r.returncode)
+        return "%s does not run (status %d)" % (qemu, r.returncode)
     return None
 
 
@@ -182,10 +182,12 @@ def build_sercap(workdir, build=None):
     return os.path.join(build, "src", "sercap-static")
 
 
-def build_probe(workdir, source):
-    """A stage's guest-side probe, a static C program."""
+def build_probe(workdir, sources, compiler="cc"):
+    """A stage's guest-side probe, a static C program (a source or a list)."""
     probe = os.path.join(workdir, "probe")
-    quiet_run(["cc", "-static", "-O2", "-Wall", "-Wextra", "-Werror", "-o", probe, source],
+    if isinstance(sources, str):
+        sources = [sources]
+    quiet_run([compiler, "-static", "-O2", "-Wall", "-Wextra", "-Werror", "-o", probe] + sources,
               what="building the probe")
     return probe
 
@@ -206,10 +208,12 @@ APPLETS = ["sh", "mount", "stty", "echo", "cat", "poweroff", "md5sum", "wc", "se
            "sleep"]
 
 
-def pack_initramfs(workdir, programs, setup="", applets=(), files=None):
-    """The guest's root: busybox, the programs (name: host path, stripped) and
-    files (name: bytes) at its top; setup runs in init before the first step."""
-    busybox = shutil.which("busybox")
+def pack_initramfs(workdir, programs, setup="", applets=(), files=None, busybox=None,
+                   strip="strip"):
+    """The guest's root: busybox, the programs (name: host path, stripped with
+    strip) and files (name: bytes) at its top; setup runs in init before the
+    first step. busybox: the static busybox to take (default: this machine's)."""
+    busybox = busybox or shutil.which("busybox")
     if busybox is None:
         raise StageError("busybox is missing (package busybox-static)")
     with open(busybox, "rb") as f:
@@ -224,7 +228,7 @@ def pack_initramfs(workdir, programs, setup="", applets=(), files=None):
         os.symlink("busybox", os.path.join(root, "bin", applet))
     # Without their debugging symbols the image packs and boots faster.
     for name, path in programs.items():
-        quiet_run(["strip", "-o", os.path.join(root, name), path])
+        quiet_run([strip, "-o", os.path.join(root, name), path])
     for name, data in (files or {}).items():
         target = os.path.join(root, name)
         os.makedirs(os.path.dirname(target), exist_ok=True)
@@ -281,6 +285,7 @@ class ConsoleGuest:
     received(data) (data b"" when the peer closed)."""
 
     name = "guest"
+    qemu = QEMU
     memory = 192
     boot_seconds_limit = 60
     kernel_args = "console=ttyS0 loglevel=1 panic=-1"
@@ -313,6 +318,10 @@ class ConsoleGuest:
     def qemu_args(self):
         return []
 
+    def console_args(self, path):
+        """The guest's console: its first UART, on the socket at path."""
+        return ["-chardev", "socket,id=con,path=" + path, "-serial", "chardev:con"]
+
     def connected(self):
         """Called once QEMU runs and before the console is accepted."""
 
@@ -338,11 +347,10 @@ class ConsoleGuest:
         self.qemu_log = open(os.path.join(self.tmp, "qemu.out"), "w+")
         start = time.monotonic()
         self.proc = subprocess.Popen(
-            [QEMU] + [a for name in self.accel.split(",") for a in ("-accel", name)] +
+            [self.qemu] + [a for name in self.accel.split(",") for a in ("-accel", name)] +
             ["-m", str(self.memory), "-nodefaults", "-no-user-config",
              "-display", "none", "-no-reboot", "-kernel", self.kernel, "-initrd", self.initramfs,
-             "-append", self.kernel_args,
-             "-chardev", "socket,id=con,path=" + con_path, "-serial", "chardev:con"] +
+             "-append", self.kernel_args] + self.console_args(con_path) +
             self.qemu_args() + trace,
             stdin=subprocess.DEVNULL, stdout=self.qemu_log, stderr=subprocess.STDOUT,
             preexec_fn=die_with_parent)
@@ -482,6 +490,49 @@ class ConsoleGuest:
                 self.tmp = None
 
 
+class Step:
+    """One step of a stage: a shell line run in the guest (command), what the
+    host feeds the line while it runs (feed(guest), called as the guest's
+    output comes), how long it may take, and check(result), which returns the
+    problems found."""
+
+    def __init__(self, name, command, check, feed=None, seconds=40):
+        self.name = name
+        self.command = command
+        self.check = check
+        self.feed = feed
+        self.seconds = seconds
+
+
+def after_bytes(count, *parts):
+    """A feed: once the host has received count bytes, send parts."""
+    state = {"sent": False}
+
+    def feed(guest):
+        if not state["sent"] and len(guest.device_rx) >= count:
+            state["sent"] = True
+            for part in parts:
+                guest.send_device(part)
+
+    return feed
+
+
+class Checks:
+    """Collects what went wrong in one step; a stage adds its own checks."""
+
+    def __init__(self, r):
+        self.r = r
+        self.problems = []
+
+    def expect(self, ok, what):
+        if not ok:
+            self.problems.append(what)
+        return ok
+
+    def status(self, want):
+        self.expect(self.r.status == want, "sercap status %s, expected %s" % (self.r.status, want))
+
+
 def text_payload(size, seed):
     """Printable lines that hold no end phrase, no marker and no control byte."""
     rng = random.Random(seed)
@@ -524,11 +575,12 @@ def select_steps(step_list, only):
 
 
 def main(stage, description, default_workdir, prepare, boot, step_list, result,
-         tested_kernel=None):
+         tested_kernel=None, qemu=(QEMU, "qemu-system-x86")):
     """The runner's frame, shared by the stages.
 
     prepare(workdir, build) builds what the guest needs and returns the
     arguments of boot(*those) (a context manager giving the guest).
+    qemu: the QEMU program the guest needs and its Debian package.
     tested_kernel: the kernel image the stage was last checked with. The
     stage takes whichever version the archive names that day, so that it
     follows the drivers as they move; it names both when they differ, so
@@ -542,7 +594,7 @@ def main(stage, description, default_workdir, prepare, boot, step_list, result,
     parser.add_argument("workdir", nargs="?", default=default_workdir)
     args = parser.parse_args()
     workdir = os.path.abspath(args.workdir)
-    reason = skip_reason()
+    reason = skip_reason(*qemu)
     if reason:
         print("%s stage skipped: %s" % (stage, reason))
         return SKIPPED

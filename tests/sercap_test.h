@@ -81,17 +81,25 @@ class SercapTest : public ::testing::Test {
     return result;
   }
 
-  // Starts sercap on the device's line and waits until it has the port open
+  // Starts sercap on `portArgument`, a port that reaches the device (its own
+  // line, or a server in front of it), and waits until it has the port open
   // and configured: the caller's arguments must make it transmit (-ntx), and
   // the first transmitted byte proves it. Returns the run, or nullptr after
   // a failure was recorded.
-  std::unique_ptr<ProgramRun> startOnLine(PtyDevice& device, std::vector<std::string> args,
-                                          ProgramRun::Environment env = {},
-                                          ProgramRun::Output output = ProgramRun::Output::kFile) {
-    args.insert(args.begin(), port(device));
+  std::unique_ptr<ProgramRun> startOn(PtyDevice& device, const std::string& portArgument,
+                                      std::vector<std::string> args,
+                                      ProgramRun::Environment env = {},
+                                      ProgramRun::Output output = ProgramRun::Output::kFile) {
+    args.insert(args.begin(), portArgument);
     auto run = start(args, env, output);
     if (!awaitTransmission(device, *run)) return nullptr;
     return run;
+  }
+  // startOn() the device's own line.
+  std::unique_ptr<ProgramRun> startOnLine(PtyDevice& device, std::vector<std::string> args,
+                                          ProgramRun::Environment env = {},
+                                          ProgramRun::Output output = ProgramRun::Output::kFile) {
+    return startOn(device, port(device), std::move(args), env, output);
   }
 
   // Waits until sercap's output holds `text`.
@@ -120,14 +128,17 @@ class SercapTest : public ::testing::Test {
   const TempDir& work() const { return work_; }
   const TempDir& config() const { return config_; }
   std::string workFile(const std::string& name) const { return readWholeFile(work_.file(name)); }
-  // What the work folder's file `name` holds once it holds anything, or ""
-  // when it stays empty for `timeout`: a Ctrl-Y or the first write has
-  // reached it while the run goes on.
-  std::string awaitWorkFile(const std::string& name,
+  // What the work folder's file `name` holds once it holds anything that
+  // begins with `beginning` (a Ctrl-Y or a write has reached it while the
+  // run goes on), or what it holds when `timeout` passes first.
+  std::string awaitWorkFile(const std::string& name, const std::string& beginning = "",
                             std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
     const auto end = std::chrono::steady_clock::now() + timeout;
     std::string text = workFile(name);
-    while (text.empty() && std::chrono::steady_clock::now() < end) {
+    auto ready = [&beginning](const std::string& t) {
+      return !t.empty() && t.starts_with(beginning);
+    };
+    while (!ready(text) && std::chrono::steady_clock::now() < end) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
       text = workFile(name);
     }

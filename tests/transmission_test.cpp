@@ -45,8 +45,11 @@ TEST_P(TransmissionTest, DeviceReceivesTheTextOncePerSecond) {
   EXPECT_EQ(received, c.received);
   if (received != c.received || received.empty()) return;
 
-  // One transmission a second, the first about a second after the start. A
-  // transmission of several bytes may arrive in pieces close together.
+  // One transmission a second: the n-th never before about n seconds after the
+  // start (a machine that holds sercap up only makes it later, and a pass
+  // held up is followed by one on time, so two may come close together),
+  // and none long after the one before. A transmission of several bytes may
+  // arrive in pieces close together.
   std::string text = "^";
   for (size_t i = 0; i + 1 < c.args.size(); ++i) {
     if (c.args[i] == "-tx") text = c.args[i + 1];
@@ -55,11 +58,11 @@ TEST_P(TransmissionTest, DeviceReceivesTheTextOncePerSecond) {
   for (size_t i = 0; i < arrivals.size(); i += text.size()) {
     starts.push_back(duration<double>(arrivals[i].at - run->startedAt()).count());
   }
-  EXPECT_GE(starts[0], 0.5) << "first transmission too early";
-  for (size_t i = 1; i < starts.size(); ++i) {
-    const double gap = starts[i] - starts[i - 1];
-    EXPECT_GE(gap, 0.5) << "transmission " << i;
-    EXPECT_LE(gap, 2.5) << "transmission " << i;
+  for (size_t i = 0; i < starts.size(); ++i) {
+    EXPECT_GE(starts[i], i + 0.95) << "transmission " << i << " too early";
+    if (i > 0) {
+      EXPECT_LE(starts[i] - starts[i - 1], 2.5) << "transmission " << i;
+    }
   }
 }
 

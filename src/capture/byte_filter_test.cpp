@@ -7,50 +7,10 @@
 #include <vector>
 
 #include "testing/console_capture.h"
+#include "testing/filter_run.h"
 #include "testing/temp_dir.h"
 
 namespace {
-
-struct Outcome {
-  std::string file;
-  std::string console;
-  FilterVerdict verdict = FilterVerdict::kContinue;
-  FilterState state;
-};
-
-// Feeds `reads` through a fresh filter, as the worker would: read after read,
-// stopping at the end of the capture. `perByte` uses the one-byte rule only.
-Outcome runFilter(const FilterSettings& settings, const std::vector<std::string>& reads,
-                  bool perByte = false) {
-  TempDir dir;
-  ConsoleCapture console;
-  Outcome out;
-  out.state.inSegment = settings.beginMarker == 0 && settings.endMarker == 0;
-  {
-    CaptureFile file(console.stream());
-    EXPECT_EQ(file.open(dir.file("capture.txt").c_str()), 0);
-    ByteFilter filter(settings, out.state, file, console.stream());
-    for (const std::string& read : reads) {
-      const auto* bytes = reinterpret_cast<const uint8_t*>(read.data());
-      if (perByte) {
-        for (uint8_t b : read) {
-          out.verdict = filter.filterByte(b);
-          if (out.verdict == FilterVerdict::kEnd) break;
-        }
-      } else {
-        out.verdict = filter.filter(bytes, read.size());
-      }
-      if (out.verdict == FilterVerdict::kEnd) break;
-    }
-  }
-  out.file = readWholeFile(dir.file("capture.txt"));
-  out.console = console.text();
-  return out;
-}
-
-Outcome runFilter(const FilterSettings& settings, const std::string& input) {
-  return runFilter(settings, std::vector<std::string>{input});
-}
 
 FilterSettings markers(bool showRejected = false) {
   FilterSettings s;
@@ -60,7 +20,7 @@ FilterSettings markers(bool showRejected = false) {
 }
 
 TEST(ByteFilter, DefaultsKeepPrintableTextAndLineFeeds) {
-  Outcome out = runFilter(FilterSettings{}, "AB\r\nC\n");
+  FilterRun out = runFilter(FilterSettings{}, "AB\r\nC\n");
   EXPECT_EQ(out.file, "AB\r\nC\r\n");
   EXPECT_EQ(out.console, "!");
   EXPECT_EQ(out.state.totalByteInFile, 5);
@@ -76,33 +36,33 @@ TEST(ByteFilter, RejectedBytesShowAsBangOrHexByLogLevel) {
             "!!!");
   FilterSettings debug;
   debug.logLevel = 1;
-  Outcome d = runFilter(debug,
-                        "\xff\r\x01"
-                        "A\n");
+  FilterRun d = runFilter(debug,
+                          "\xff\r\x01"
+                          "A\n");
   EXPECT_EQ(d.console, "<ff><0d><01>A.");
   EXPECT_EQ(d.file, "A\r\n");
   FilterSettings keep;
   keep.filterOff = true;
-  Outcome k = runFilter(keep, std::string("\xff\x00\r\n", 4));
+  FilterRun k = runFilter(keep, std::string("\xff\x00\r\n", 4));
   EXPECT_EQ(k.file, std::string("\xff\x00\r\r\n", 5));
   EXPECT_EQ(k.console, "");
   EXPECT_EQ(k.state.totalByteInFile, 4);
 }
 
 TEST(ByteFilter, SplitMarkers) {
-  Outcome mh = runFilter(markers(), "noise^kept^more");
+  FilterRun mh = runFilter(markers(), "noise^kept^more");
   EXPECT_EQ(mh.file, "kept");
   EXPECT_EQ(mh.console, "");
   EXPECT_FALSE(mh.state.inSegment);
 
-  Outcome md = runFilter(markers(true), "noise^kept^more\x01");
+  FilterRun md = runFilter(markers(true), "noise^kept^more\x01");
   EXPECT_EQ(md.file, "kept");
   EXPECT_EQ(md.console, "noisemore\x01");
 
   FilterSettings angle;
   angle.beginMarker = '<';
   angle.endMarker = '>';
-  Outcome a = runFilter(angle, "x<a^b>y<c>");
+  FilterRun a = runFilter(angle, "x<a^b>y<c>");
   EXPECT_EQ(a.file, "a^bc");
   EXPECT_EQ(a.state.segmentCount, 1);
 
@@ -116,16 +76,16 @@ TEST(ByteFilter, NulNeverOpensOrClosesASegment) {
   FilterSettings noEnd = markers();
   noEnd.endMarker = 0;
   noEnd.filterOff = true;
-  Outcome out = runFilter(noEnd, std::string("\0^a\0b", 5));
+  FilterRun out = runFilter(noEnd, std::string("\0^a\0b", 5));
   EXPECT_EQ(out.file, std::string("a\0b", 3));
   EXPECT_TRUE(out.state.inSegment);
 }
 
 TEST(ByteFilter, ControlBytes) {
   // Ctrl-Z ends, is never written, and drops the rest of the read.
-  Outcome z = runFilter(markers(), std::vector<std::string>{"^abc\x1a"
-                                                            "def",
-                                                            "ghi"});
+  FilterRun z = runFilter(markers(), std::vector<std::string>{"^abc\x1a"
+                                                              "def",
+                                                              "ghi"});
   EXPECT_EQ(z.file, "abc");
   EXPECT_EQ(z.verdict, FilterVerdict::kEnd);
 
@@ -133,9 +93,9 @@ TEST(ByteFilter, ControlBytes) {
   FilterSettings keep;
   keep.filterOff = true;
   keep.logLevel = 1;
-  Outcome y = runFilter(keep,
-                        "a\x19"
-                        "b\x1a");
+  FilterRun y = runFilter(keep,
+                          "a\x19"
+                          "b\x1a");
   EXPECT_EQ(y.file, "ab");
   EXPECT_EQ(y.console, "a<19>\n>>> flush\nb<1a>\n>>> close\n");
 }
@@ -170,12 +130,12 @@ TEST(ByteFilter, EndPhrase) {
       {"kwo\r end", true, "kwo end\r\n"},  // a rejected byte neither advances nor breaks
   };
   for (const Case& c : cases) {
-    Outcome out = runFilter(FilterSettings{}, c.input);
+    FilterRun out = runFilter(FilterSettings{}, c.input);
     EXPECT_EQ(out.verdict == FilterVerdict::kEnd, c.ends) << c.input;
     EXPECT_EQ(out.file, c.file) << c.input;
     EXPECT_EQ(out.console.find("\n>>> kwo end\n") != std::string::npos, c.ends) << c.input;
   }
-  Outcome x = runFilter(FilterSettings{}, "xkwo end");
+  FilterRun x = runFilter(FilterSettings{}, "xkwo end");
   EXPECT_EQ(x.state.totalByteInFile, 9);
   EXPECT_EQ(x.console, "\n>>> kwo end\n");
 }
@@ -183,13 +143,13 @@ TEST(ByteFilter, EndPhrase) {
 TEST(ByteFilter, EndPhraseOnlyInsideSegments) {
   EXPECT_EQ(runFilter(markers(), "kwo end^x").verdict, FilterVerdict::kContinue);
   // Marker bytes in the middle neither advance nor break the match.
-  Outcome split = runFilter(markers(), "^kwo^x^ end^");
+  FilterRun split = runFilter(markers(), "^kwo^x^ end^");
   EXPECT_EQ(split.verdict, FilterVerdict::kEnd);
   EXPECT_EQ(split.file, "kwo end\r\n");
 }
 
 TEST(ByteFilter, StateCarriesAcrossReads) {
-  Outcome out = runFilter(markers(), std::vector<std::string>{"^ab", "c^x^kw", "o e", "nd^"});
+  FilterRun out = runFilter(markers(), std::vector<std::string>{"^ab", "c^x^kw", "o e", "nd^"});
   EXPECT_EQ(out.verdict, FilterVerdict::kEnd);
   EXPECT_EQ(out.file, "abckwo end\r\n");
 }
@@ -259,8 +219,8 @@ TEST(ByteFilter, BlockPathMatchesTheOneByteRule) {
       }
       reads.push_back(read);
     }
-    Outcome block = runFilter(s, reads);
-    Outcome single = runFilter(s, reads, /*perByte=*/true);
+    FilterRun block = runFilter(s, reads);
+    FilterRun single = runFilter(s, reads, nullptr, FilterFeed::kPerByte);
     ASSERT_EQ(block.file, single.file) << round;
     ASSERT_EQ(block.console, single.console) << round;
     ASSERT_EQ(block.verdict, single.verdict) << round;

@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "testing/console_capture.h"
@@ -31,6 +34,31 @@ TEST(CaptureFile, AppendsAndStoresLineFeedsAsCrLf) {
   }
   EXPECT_EQ(readWholeFile(path), "a\r\nb\r\r\n\r\na\r\nb\r\r\n\r\n");
   EXPECT_EQ(console.text(), "");
+}
+
+// A long soak's capture file that has passed 2 GiB is appended to like any
+// other, also by a 32-bit build (whose open must not refuse it for its size).
+// The file is sparse: it takes no room on the disk.
+TEST(CaptureFile, AppendsToAFileAlreadyPastTwoGibibytes) {
+  TempDir dir;
+  const std::string path = dir.file("soak.spt");
+  const std::uintmax_t size = (std::uintmax_t{1} << 31) + 5;
+  std::error_code error;
+  { std::ofstream create(path); }
+  std::filesystem::resize_file(path, size, error);
+  if (error) GTEST_SKIP() << "no sparse 2 GiB file here: " << error.message();
+  ConsoleCapture console;
+  CaptureFile file(console.stream());
+  ASSERT_EQ(file.open(path.c_str()), 0);
+  putAll(file, "end\n");
+  file.close();
+  EXPECT_EQ(file.error(), 0);
+  EXPECT_EQ(std::filesystem::file_size(path), size + 5);
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(size));
+  std::string tail(5, '\0');
+  in.read(tail.data(), 5);
+  EXPECT_EQ(tail, "end\r\n");
 }
 
 TEST(CaptureFile, LargeWritesAcrossTheBufferKeepEveryByte) {

@@ -42,7 +42,8 @@ void CaptureWorker::report(LineStep step, int error) {
 
 int CaptureWorker::captureLoop() {
   SerialLine& port = *state_.port;
-  if (port.check() != 0) return reportFor(LineStep::kCheck).result;
+  // Every line failure is reported alike, whichever call saw it first.
+  if (int checked = port.check()) return lineFailed(checked);
   size_t readSize = 0;
   for (;;) {
     int waited = port.awaitLine();
@@ -63,11 +64,8 @@ int CaptureWorker::captureLoop() {
       state_.file->writeOut();
       if (state_.raw != nullptr) state_.raw->writeOut();
     }
-    int checked = port.check();
-    if (checked != 0) {
-      // A port unplugged between two reads may show it here first.
-      return settings_.survivesLoss ? lineFailed(checked) : reportFor(LineStep::kCheck).result;
-    }
+    // A port unplugged between two reads may show it here first.
+    if (int checked = port.check()) return lineFailed(checked);
   }
 }
 

@@ -1,7 +1,9 @@
 // The capture worker on a COM port whose adapter is unplugged during the
 // run, played through the table of communications functions: whichever
 // call notices (the wait, ClearCommError after a line), the run ends with
-// the line failure, and what was read before is in the file.
+// the line failure and its message, and what was read before is in the
+// file. A port that answers no ClearCommError at all is captured by its
+// reads.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -26,6 +28,7 @@ constexpr int kLineFailure = 32;
 class UnpluggedWorkerTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (clearCommErrorFails()) driver.failClearCommError(ERROR_INVALID_PARAMETER);
     ASSERT_EQ(line.open("COM7"), 0);
     ASSERT_EQ(line.configure(LineSettings()).step, LineStep::kNone);
     ASSERT_EQ(file.open(folder.file("capture.spt").c_str()), 0);
@@ -43,6 +46,9 @@ class UnpluggedWorkerTest : public ::testing::Test {
     if (loop.valid()) loop.wait();
     line.close();
   }
+
+  // Whether the driver fails every ClearCommError from before the open.
+  virtual bool clearCommErrorFails() const { return false; }
 
   // Starts the capture loop on a thread of its own.
   void startLoop() {
@@ -86,6 +92,7 @@ TEST_F(UnpluggedWorkerTest, AReadThatNeverCompletesEndsWithTheLineFailure) {
   driver.failClearCommError(ERROR_BAD_COMMAND);
   EXPECT_EQ(loopResult(), kLineFailure);
   EXPECT_EQ(captured(), "one\r\n");
+  EXPECT_EQ(console.text(), "\n>>>WaitCommEvent error : 22\n");
 }
 
 // Two lines at once; the port answers the worker's first check and the
@@ -96,6 +103,35 @@ TEST_F(UnpluggedWorkerTest, GoneWhileALineIsProcessedEndsWithTheLineFailure) {
   startLoop();
   EXPECT_EQ(loopResult(), kLineFailure);
   EXPECT_EQ(captured(), "one\r\ntwo\r\n");
+  EXPECT_EQ(console.text(), "\n>>>WaitCommEvent error : 5\n");
+}
+
+// Gone before the worker's first look: reported as any other loss.
+TEST_F(UnpluggedWorkerTest, GoneBeforeTheFirstLookEndsWithTheLineFailure) {
+  driver.failClearCommError(ERROR_ACCESS_DENIED);
+  startLoop();
+  EXPECT_EQ(loopResult(), kLineFailure);
+  EXPECT_EQ(console.text(), "\n>>>WaitCommEvent error : 5\n");
+}
+
+class ReadsAloneWorkerTest : public UnpluggedWorkerTest {
+ protected:
+  bool clearCommErrorFails() const override { return true; }
+};
+
+// The driver fails ClearCommError with 87 from before the open and then
+// delivers lines: they are captured, and a failed read ends the run as a
+// line failure.
+TEST_F(ReadsAloneWorkerTest, LinesAreCapturedUntilAReadFails) {
+  driver.send("one\ntwo\n");
+  startLoop();
+  awaitDrained();
+  driver.send("three\n");
+  awaitDrained();
+  driver.endPendingRead(ERROR_GEN_FAILURE);
+  EXPECT_EQ(loopResult(), kLineFailure);
+  EXPECT_EQ(captured(), "one\r\ntwo\r\nthree\r\n");
+  EXPECT_EQ(console.text(), "\n>>>WaitCommEvent error : 31\n");
 }
 
 }  // namespace

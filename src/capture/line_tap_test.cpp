@@ -8,38 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "capture/byte_filter.h"
-#include "testing/console_capture.h"
-#include "testing/temp_dir.h"
+#include "testing/filter_run.h"
 
 namespace {
-
-struct Outcome {
-  std::string file;
-  std::string console;
-  FilterState state;
-};
-
-Outcome runFilter(const FilterSettings& settings, const std::vector<std::string>& reads,
-                  LineTap* tap) {
-  TempDir dir;
-  ConsoleCapture console;
-  Outcome out;
-  out.state.inSegment = settings.beginMarker == 0 && settings.endMarker == 0;
-  {
-    CaptureFile file(console.stream());
-    EXPECT_EQ(file.open(dir.file("capture.txt").c_str()), 0);
-    ByteFilter filter(settings, out.state, file, console.stream(), tap);
-    for (const std::string& read : reads) {
-      if (tap != nullptr) tap->readAt(ReadTime{});
-      const auto* bytes = reinterpret_cast<const uint8_t*>(read.data());
-      if (filter.filter(bytes, read.size()) == FilterVerdict::kEnd) break;
-    }
-  }
-  out.file = readWholeFile(dir.file("capture.txt"));
-  out.console = console.text();
-  return out;
-}
 
 // Every line of `file` with `prefix` before it.
 std::string stamped(const std::string& file, const std::string& prefix) {
@@ -78,9 +49,9 @@ TEST(LineTap, FilterWritesTheSameWithATap) {
         for (int n = random() % 12; n > 0; --n) read += pieces[random() % std::size(pieces)];
       }
       reads.push_back("\x1a\n");
-      const Outcome plain = runFilter(settings, reads, nullptr);
+      const FilterRun plain = runFilter(settings, reads, nullptr);
       LineTap tap(LineStamper(TimestampMode::kElapsed, {}), nullptr);
-      const Outcome tapped = runFilter(settings, reads, &tap);
+      const FilterRun tapped = runFilter(settings, reads, &tap);
       EXPECT_EQ(tapped.file, stamped(plain.file, "0.000 "));
       EXPECT_EQ(tapped.console, plain.console);
       EXPECT_EQ(tapped.state.totalByteInFile, plain.state.totalByteInFile);

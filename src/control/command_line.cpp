@@ -1,5 +1,5 @@
-// The command-line parser. Rules are tested in a fixed order; the first that
-// matches an argument applies.
+// The command-line parser: a port argument, or a word of the option table
+// whose row applies it.
 #include "control/command_line.h"
 
 #include <cctype>
@@ -26,6 +26,42 @@ int32_t parseDecimal(const char* text) {
   return static_cast<int32_t>(value);
 }
 
+ParseOutcome parseWholeDecimal(const char* text, int32_t* value) {
+  const char* p = text;
+  if (*p == '+' || *p == '-') ++p;
+  if (*p == '\0') return ParseOutcome::kUsage;
+  for (; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return ParseOutcome::kUsage;
+  }
+  *value = parseDecimal(text);
+  return ParseOutcome::kRun;
+}
+
+namespace {
+
+// The split marker "-md" and "-mh" set, which "-ms" and "-me" may replace.
+constexpr uint8_t kSplitMarker = '^';
+
+}  // namespace
+
+ParseOutcome useSplitMarkers(const OptionUse& use, bool showRejected) {
+  if (showRejected) use.settings.showRejected = true;
+  use.settings.beginMarker = use.settings.endMarker = kSplitMarker;
+  use.result.startInSegment = false;
+  return ParseOutcome::kRun;
+}
+
+ParseOutcome replaceSplitMarker(const OptionUse& use, uint8_t* marker, const char* option) {
+  // The marker's value at this moment decides, not whether "-md" or "-mh"
+  // was seen: a second "-me" fails unless the first one set '^' again.
+  if (*marker != kSplitMarker) {
+    std::fprintf(use.out, "-md|-mh option must be set before %s\n", option);
+    return ParseOutcome::kMarkerOrder;
+  }
+  *marker = static_cast<uint8_t>(use.value[0]);
+  return ParseOutcome::kRun;
+}
+
 namespace {
 
 bool isPortArgument(const char* arg) {
@@ -35,153 +71,33 @@ bool isPortArgument(const char* arg) {
   return hasComPrefix(arg) || arg[0] == '/' || isNetworkPort(arg);
 }
 
-// Applies an option that takes a value. Returns false on a marker-order stop.
-bool applyValueOption(const char* option, const char* value, CaptureSettings& s, std::FILE* out) {
-  if (std::strcmp(option, "-f") == 0) {
-    s.outputPath = value;
-  } else if (std::strcmp(option, "-r") == 0) {
-    s.baudRate = parseDecimal(value);
-  } else if (std::strcmp(option, "-t") == 0) {
-    s.timeoutSeconds = parseDecimal(value);
-  } else if (std::strcmp(option, "-me") == 0) {
-    if (s.endMarker != '^') {
-      std::fputs("-md|-mh option must be set before -me\n", out);
-      return false;
-    }
-    s.endMarker = static_cast<uint8_t>(value[0]);
-  } else if (std::strcmp(option, "-ms") == 0) {
-    if (s.beginMarker != '^') {
-      std::fputs("-md|-mh option must be set before -ms\n", out);
-      return false;
-    }
-    s.beginMarker = static_cast<uint8_t>(value[0]);
-  } else if (std::strcmp(option, "-tx") == 0) {
-    s.txString = value;
-    if (s.txCount == 0) s.txCount = 1;
-  } else if (std::strcmp(option, "-ntx") == 0) {
-    s.txCount = parseDecimal(value);
-  } else if (std::strcmp(option, "-s") == 0) {
-    if (parseDecimal(value) == 2) s.stopBitCode = static_cast<uint8_t>(StopBits::kTwo);
-  } else if (std::strcmp(option, "-flowctrl") == 0) {
-    s.flowControl = parseDecimal(value);
-  } else if (std::strcmp(option, "-setsignal") == 0) {
-    s.signalList = value;
-  }
-  return true;
-}
-
-bool takesValue(const char* arg) {
+const OptionWord* findOption(std::string_view word) {
   for (const OptionWord& option : kOptionWords) {
-    if (option.takesValue && std::strcmp(arg, option.word) == 0) return true;
-  }
-  return false;
-}
-
-// Applies a flag option. Returns false when the argument is not one.
-bool applyFlag(const char* arg, CaptureSettings& s, ParseResult& result) {
-  if (std::strcmp(arg, "-md") == 0 || std::strcmp(arg, "-mh") == 0) {
-    if (arg[2] == 'd') s.showRejected = true;
-    s.beginMarker = s.endMarker = '^';
-    result.startInSegment = false;
-  } else if (std::strcmp(arg, "-pe") == 0) {
-    s.parityCode = static_cast<uint8_t>(Parity::kEven);
-    s.parityName = "even";
-  } else if (std::strcmp(arg, "-po") == 0) {
-    s.parityCode = static_cast<uint8_t>(Parity::kOdd);
-    s.parityName = "odd";
-  } else if (std::strcmp(arg, "-d2") == 0) {
-    s.logLevel = 2;
-  } else if (std::strcmp(arg, "-d") == 0) {
-    s.logLevel = 1;
-  } else if (std::strcmp(arg, "-progress") == 0) {
-    s.progress = true;
-  } else if (std::strcmp(arg, "-filteroff") == 0) {
-    s.filterOff = true;
-  } else if (std::strcmp(arg, "-nov") == 0) {
-    s.useOverlapped = false;
-  } else {
-    return false;
-  }
-  return true;
-}
-
-// A whole-argument decimal number, for the long options: a value like "1m"
-// or "" is refused rather than read as its leading digits, since a test rack
-// must not run on a misread deadline.
-bool parseWholeDecimal(const char* text, int32_t* value) {
-  const char* p = text;
-  if (*p == '+' || *p == '-') ++p;
-  if (*p == '\0') return false;
-  for (; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return false;
-  }
-  *value = parseDecimal(text);
-  return true;
-}
-
-const OptionWord* findLongOption(std::string_view name) {
-  for (const OptionWord& option : kOptionWords) {
-    if (option.word[1] == '-' && name == option.word) return &option;
+    if (word == option.word) return &option;
   }
   return nullptr;
 }
 
-// Applies a long option and its value (null when none was given). Returns
-// false when the value is not one the option takes.
-bool applyLongOption(std::string_view name, const char* value, CaptureSettings& s,
-                     ParseResult& result) {
-  if (name == "--summary") {
-    s.summaryPath = value;
-  } else if (name == "--fail-on") {
-    if (*value == '\0') return false;  // would match every line
-    s.failTexts.push_back(value);
-  } else if (name == "--expect-end") {
-    s.expectEnd = true;
-  } else if (name == "--max-time") {
-    return parseWholeDecimal(value, &s.maxTimeSeconds);
-  } else if (name == "--timestamps") {
-    if (value == nullptr || std::strcmp(value, "iso") == 0) {
-      s.timestamps = TimestampMode::kIso;
-    } else if (std::strcmp(value, "elapsed") == 0) {
-      s.timestamps = TimestampMode::kElapsed;
-    } else {
-      return false;
-    }
-  } else if (name == "--raw") {
-    s.rawPath = value;
-  } else if (name == "--wait") {
-    return parseWholeDecimal(value, &s.waitSeconds);
-  } else if (name == "--reconnect") {
-    s.reconnect = true;
-  } else if (name == "--help") {
-    result.outcome = ParseOutcome::kHelp;
-  } else if (name == "--version") {
-    result.outcome = ParseOutcome::kVersion;
-  }
-  return true;
-}
-
-// Parses the long option at argv[*i], "--name", "--name=value" or "--name"
-// followed by its value, advancing *i past what it consumed. Sets the
-// outcome to usage when the word is unknown or its value is wrong or missing.
-void parseLongOption(int argc, char** argv, int* i, CaptureSettings& s, ParseResult& result) {
+// Applies the option at argv[*i], advancing *i past the value it consumed:
+// the next argument, or for a long option ("--name=value") the text after
+// '='. An unknown word, a missing value, a value given to a flag or one the
+// option refuses is the usage outcome.
+ParseOutcome applyOption(int argc, char** argv, int* i, CaptureSettings& settings,
+                         ParseResult& result, std::FILE* out) {
   const char* arg = argv[*i];
-  const char* equals = std::strchr(arg, '=');
-  std::string_view name = equals != nullptr ? std::string_view(arg, equals - arg) : arg;
+  const bool longOption = arg[0] == '-' && arg[1] == '-';
+  const char* equals = longOption ? std::strchr(arg, '=') : nullptr;
+  const std::string_view word = equals != nullptr ? std::string_view(arg, equals - arg) : arg;
+  const OptionWord* option = findOption(word);
+  if (option == nullptr) return ParseOutcome::kUsage;
   const char* value = equals != nullptr ? equals + 1 : nullptr;
-  const OptionWord* option = findLongOption(name);
-  bool valid = option != nullptr;
-  if (valid && option->takesValue && value == nullptr) {
-    valid = *i + 1 < argc;
-    if (valid) value = argv[++*i];
-  } else if (valid && !option->takesValue && !option->optionalValue) {
-    valid = value == nullptr;
+  if (option->takesValue && value == nullptr) {
+    if (*i + 1 >= argc) return ParseOutcome::kUsage;
+    value = argv[++*i];
+  } else if (!option->takesValue && !option->optionalValue && value != nullptr) {
+    return ParseOutcome::kUsage;
   }
-  if (!valid || !applyLongOption(name, value, s, result)) result.outcome = ParseOutcome::kUsage;
-}
-
-bool isLongOption(const char* arg) {
-  return arg[0] == '-' && arg[1] == '-';
+  return option->apply(OptionUse{value, settings, result, out});
 }
 
 }  // namespace
@@ -193,27 +109,14 @@ ParseResult parseCommandLine(int argc, char** argv, CaptureSettings& settings, s
     return result;
   }
   for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
     // Option words all begin with '-', so a port argument can be told apart
     // before them; an option's value is consumed without being tested.
-    if (isPortArgument(arg)) {
+    if (isPortArgument(argv[i])) {
       settings.portName = portNameOf(argv[i]);
-    } else if (isLongOption(arg)) {
-      parseLongOption(argc, argv, &i, settings, result);
-      if (result.outcome != ParseOutcome::kRun) return result;
-    } else if (takesValue(arg)) {
-      if (i + 1 >= argc) {
-        result.outcome = ParseOutcome::kUsage;
-        return result;
-      }
-      if (!applyValueOption(arg, argv[++i], settings, out)) {
-        result.outcome = ParseOutcome::kMarkerOrder;
-        return result;
-      }
-    } else if (!applyFlag(arg, settings, result)) {
-      result.outcome = ParseOutcome::kUsage;
-      return result;
+      continue;
     }
+    result.outcome = applyOption(argc, argv, &i, settings, result, out);
+    if (result.outcome != ParseOutcome::kRun) return result;
   }
   if (settings.logLevel >= 1) {
     std::fprintf(out, ">>>options: -t %d -f %s ", settings.timeoutSeconds, settings.outputPath);

@@ -7,36 +7,10 @@
 #include <vector>
 
 #include "control/usage.h"
+#include "testing/command_line_parse.h"
 #include "testing/console_capture.h"
 
 namespace {
-
-struct Parsed {
-  ParseResult result;
-  CaptureSettings settings;
-  std::string output;
-};
-
-// Keeps the argument strings alive, since settings borrow them.
-class CommandLine {
- public:
-  Parsed parse(std::vector<std::string> args) {
-    args_ = std::move(args);
-    args_.insert(args_.begin(), "sercap");
-    argv_.clear();
-    for (std::string& arg : args_) argv_.push_back(arg.data());
-    Parsed parsed;
-    ConsoleCapture console;
-    parsed.result = parseCommandLine(static_cast<int>(argv_.size()), argv_.data(), parsed.settings,
-                                     console.stream());
-    parsed.output = console.text();
-    return parsed;
-  }
-
- private:
-  std::vector<std::string> args_;
-  std::vector<char*> argv_;
-};
 
 TEST(ParseDecimal, ReadsLikeTheCommandLineNumbers) {
   struct Case {

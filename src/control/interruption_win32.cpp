@@ -69,6 +69,10 @@ Interruption::Interruption() : impl_(nullptr) {
     events.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     events.finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   }
+  // Ctrl-C may come disabled: the attribute is inherited (a process started
+  // in a new process group, or by one that ignores Ctrl-C itself), and a rack
+  // must still be able to stop the run.
+  SetConsoleCtrlHandler(nullptr, FALSE);
   SetConsoleCtrlHandler(&consoleControlHandler, TRUE);
 }
 

@@ -16,7 +16,7 @@ using std::chrono::milliseconds;
 }  // namespace
 
 LineKeeper::LineKeeper(const PortRequest& request, const PortEnvironment& env,
-                       const char* signalList, CaptureState& state, WorkerThread worker,
+                       const char* signalList, WorkerState& state, WorkerThread worker,
                        std::FILE* console)
     : request_(request),
       env_(env),

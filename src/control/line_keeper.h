@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "control/capture_state.h"
+#include "capture/worker_state.h"
 #include "control/interruption.h"
 #include "serial/port_opening.h"
 #include "serial/port_watcher.h"
@@ -33,7 +33,7 @@ class LineKeeper {
   };
 
   LineKeeper(const PortRequest& request, const PortEnvironment& env, const char* signalList,
-             CaptureState& state, WorkerThread worker, std::FILE* console);
+             WorkerState& state, WorkerThread worker, std::FILE* console);
 
   // Whether the port is lost and not back yet.
   bool away() const { return away_; }
@@ -64,7 +64,7 @@ class LineKeeper {
   const PortRequest& request_;
   const PortEnvironment& env_;
   const char* signalList_;
-  CaptureState& state_;
+  WorkerState& state_;
   WorkerThread worker_;
   std::FILE* console_;
   bool away_ = false;

@@ -108,7 +108,7 @@ TEST(LineKeeper, PortGoneAgainWhileSetUpIsStillAway) {
   for (const ReturnCase& c : cases) {
     SCOPED_TRACE(c.name);
     PlayedLine line(c.plays);
-    CaptureState state;
+    WorkerState state;
     state.port = &line;
     state.lostLine.store(kGone);
     int starts = 0;

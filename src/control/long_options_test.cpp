@@ -5,41 +5,15 @@
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "control/command_line.h"
 #include "control/help.h"
+#include "testing/command_line_parse.h"
 #include "testing/console_capture.h"
 
 namespace {
-
-struct Parsed {
-  ParseOutcome outcome;
-  CaptureSettings settings;
-  std::string output;
-};
-
-// Keeps the argument strings alive, since settings borrow them.
-class CommandLine {
- public:
-  Parsed parse(std::vector<std::string> args) {
-    args_ = std::move(args);
-    args_.insert(args_.begin(), "sercap");
-    argv_.clear();
-    for (std::string& arg : args_) argv_.push_back(arg.data());
-    Parsed parsed;
-    ConsoleCapture console;
-    parsed.outcome = parseCommandLine(static_cast<int>(argv_.size()), argv_.data(), parsed.settings,
-                                      console.stream())
-                         .outcome;
-    parsed.output = console.text();
-    return parsed;
-  }
-
- private:
-  std::vector<std::string> args_;
-  std::vector<char*> argv_;
-};
 
 TEST(LongOptions, ValueWithEqualsOrAsTheNextArgument) {
   CommandLine line;
@@ -142,24 +116,38 @@ TEST(LongOptions, HelpAndVersionStopTheParse) {
   EXPECT_EQ(line.parse({"-d", "--version"}).output, "");
 }
 
-TEST(LongOptions, HelpNamesEveryOptionOnALineOfItsOwn) {
+TEST(LongOptions, HelpNamesEveryOptionOnALineOfItsOwnUnderItsGroup) {
   ConsoleCapture console;
   printHelp(console.stream(), "./sercap");
   const std::string help = console.text();
   EXPECT_EQ(help.rfind("usage: ./sercap [port] [options]\n", 0), 0u) << help;
-  std::vector<std::string> lines;
+  // Each line with the heading it stands under.
+  std::vector<std::pair<std::string, std::string>> lines;
+  std::vector<std::string> headings;
   std::istringstream in(help);
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  std::getline(in, headings.emplace_back());  // the usage line
+  for (std::string l; std::getline(in, l);) {
+    if (!l.empty() && l.back() == ':' && l[0] != ' ') headings.push_back(l);
+    lines.emplace_back(headings.back(), l);
+  }
+  // The groups, in the order a user looks for them.
+  const std::vector<std::string> expectedHeadings = {
+      headings.front(), "Port and file:",  "Line settings:",
+      "What is kept:",  "End of the run:", "Transmissions and signals:",
+      "Console:",       "Test racks:"};
+  EXPECT_EQ(headings, expectedHeadings);
   for (const OptionWord& option : kOptionWords) {
     // The word, then its value or its help: "-d" must not count "-d2".
     const std::string lead = std::string("  ") + option.word;
     int found = 0;
-    for (const std::string& l : lines) {
-      found += l.rfind(lead, 0) == 0 && (l[lead.size()] == ' ' || l[lead.size()] == '[');
+    for (const auto& [heading, l] : lines) {
+      if (l.rfind(lead, 0) != 0 || (l[lead.size()] != ' ' && l[lead.size()] != '[')) continue;
+      ++found;
+      EXPECT_EQ(heading, groupHeading(option.group)) << option.word;
     }
     EXPECT_EQ(found, 1) << option.word;
   }
-  for (const std::string& l : lines) EXPECT_LE(l.size(), 100u) << l;
+  for (const auto& line : lines) EXPECT_LE(line.second.size(), 100u) << line.second;
 }
 
 TEST(LongOptions, VersionIsTheBannersFirstLine) {

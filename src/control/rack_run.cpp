@@ -79,9 +79,10 @@ void RackRun::workerStopped(const std::optional<LineErrors>& lineErrors) {
   }
 }
 
-int RackRun::finish(const End& e) {
-  const int result = rackResult(e.result, failTexts_.matchCount() > 0, settings_.expectEnd, e.end);
-  const int status = e.interruptedStatus != 0 ? e.interruptedStatus : exitStatusFor(result);
+int RackRun::finish(const EndOfRun& run) {
+  const int result =
+      rackResult(run.result, failTexts_.matchCount() > 0, settings_.expectEnd, run.end);
+  const int status = run.interruptedStatus != 0 ? run.interruptedStatus : exitStatusFor(result);
   if (settings_.summaryPath == nullptr) return status;
   RunSummary s;
   s.version = SERCAP_VERSION;
@@ -89,22 +90,16 @@ int RackRun::finish(const End& e) {
   s.captureFile = settings_.outputPath;
   s.started = started_.wall;
   s.ended = std::chrono::system_clock::now();
-  s.end = e.end;
+  s.run = run;
   s.exitStatus = status;
-  s.bytesRead = e.bytesRead;
-  s.fileBytes = e.fileBytes;
-  s.lines = e.lines;
-  if (e.firstRead) s.firstByte = e.firstRead->wall;
-  if (e.lastRead) s.lastByte = e.lastRead->wall;
   s.failMatches = failTexts_.matches();
   s.lineErrors = lineErrors_;
-  s.signal = e.signal;
-  s.reconnects = e.reconnects;
   const DialogueSettings& dialogue = settings_.dialogue;
   s.endTextsGiven = !dialogue.endTexts.empty();
-  if (e.endText) s.endText = dialogue.endTexts[*e.endText];
-  if (!dialogue.steps.empty())
-    s.expect = RunSummary::ExpectProgress{dialogue.steps.size(), e.stepsMatched};
+  if (run.endText) s.endText = dialogue.endTexts[*run.endText];
+  if (!dialogue.steps.empty()) {
+    s.expect = RunSummary::ExpectProgress{dialogue.steps.size(), run.stepsMatched};
+  }
   const char* path = settings_.summaryPath;
   const bool toConsole = std::strcmp(path, "-") == 0;
   // Renamed over the capture or the raw file, the summary would replace it;

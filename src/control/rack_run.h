@@ -39,6 +39,7 @@ class RackRun {
   RackRun(const CaptureSettings& settings, const ReadTime& started, std::FILE* console);
 
   Deadline& deadline() { return deadline_; }
+  const Deadline& deadline() const { return deadline_; }
 
   // The summary names the port's device: it is never written there.
   void summaryIsThePort() { summaryIsPort_ = true; }
@@ -57,24 +58,9 @@ class RackRun {
   // fail text. Prints the lost-data line.
   void workerStopped(const std::optional<LineErrors>& lineErrors);
 
-  // The run's end: weighs the long options into `result` (the run's result
-  // before its exit status), writes the summary, returns the exit status.
-  struct End {
-    RunEnd end;
-    int result;             // the run's result, before its exit status
-    int interruptedStatus;  // the interruption's exit status, 0 if none
-    const char* signal;     // the interruption's name, null if none
-    int64_t bytesRead;
-    int64_t fileBytes;
-    int64_t lines;
-    std::optional<ReadTime> firstRead, lastRead;
-    int64_t reconnects = 0;  // how often a lost port came back
-
-    // The --end-on text that ended the run, and the --expect steps matched.
-    std::optional<size_t> endText;
-    size_t stepsMatched = 0;
-  };
-  int finish(const End& end);
+  // The run's end: weighs the long options into its result, writes the
+  // summary, returns the exit status.
+  int finish(const EndOfRun& run);
 
  private:
   const CaptureSettings& settings_;

@@ -142,22 +142,22 @@ std::string summaryJson(const RunSummary& s) {
   key("capture_file", jsonString(s.captureFile));
   key("started", jsonString(utcMillisText(s.started)));
   key("ended", jsonString(utcMillisText(s.ended)));
-  key("end", jsonString(runEndName(s.end)));
+  key("end", jsonString(runEndName(s.run.end)));
   if (s.endTextsGiven) key("end_text", s.endText ? jsonString(*s.endText) : "null");
   if (s.expect) {
     key("expect", "{\"steps\": " + std::to_string(s.expect->steps) +
                       ", \"matched\": " + std::to_string(s.expect->matched) + "}");
   }
   key("exit_status", std::to_string(s.exitStatus));
-  key("bytes_read", std::to_string(s.bytesRead));
-  key("file_bytes", std::to_string(s.fileBytes));
-  key("lines", std::to_string(s.lines));
-  key("first_byte", timeOrNull(s.firstByte));
-  key("last_byte", timeOrNull(s.lastByte));
+  key("bytes_read", std::to_string(s.run.bytesRead));
+  key("file_bytes", std::to_string(s.run.fileBytes));
+  key("lines", std::to_string(s.run.lines));
+  key("first_byte", timeOrNull(s.run.firstByte));
+  key("last_byte", timeOrNull(s.run.lastByte));
   key("fail_matches", failMatchesJson(s.failMatches));
   key("line_errors", lineErrorsJson(s.lineErrors));
-  key("signal", s.signal != nullptr ? jsonString(s.signal) : "null");
-  key("reconnects", std::to_string(s.reconnects), true);
+  key("signal", s.run.signal != nullptr ? jsonString(s.run.signal) : "null");
+  key("reconnects", std::to_string(s.run.reconnects), true);
   return out + "}\n";
 }
 

@@ -28,6 +28,28 @@ enum class RunEnd {
 
 const char* runEndName(RunEnd end);
 
+// What the supervisor knows once a capture run is over: how it ended and
+// what it did. Gathered in one place, and taken whole into the run's status
+// and its summary.
+struct EndOfRun {
+  using Time = std::chrono::system_clock::time_point;
+
+  RunEnd end = RunEnd::kTimeOut;
+  int result = 0;                // the run's result, before the long options weigh in
+  int interruptedStatus = 0;     // the interruption's exit status, 0 if none
+  const char* signal = nullptr;  // the interruption's name, if any
+  int64_t bytesRead = 0;
+  int64_t fileBytes = 0;  // everything this run added to the capture file
+  int64_t lines = 0;      // line feeds written to the capture file
+  std::optional<Time> firstByte;
+  std::optional<Time> lastByte;
+  int64_t reconnects = 0;  // how often a lost port came back
+  // The --end-on text that ended the run (its index), and the --expect
+  // steps matched.
+  std::optional<size_t> endText;
+  size_t stepsMatched = 0;
+};
+
 struct RunSummary {
   using Time = std::chrono::system_clock::time_point;
 
@@ -36,7 +58,7 @@ struct RunSummary {
   std::string captureFile;  // the path as given
   Time started;
   Time ended;
-  RunEnd end = RunEnd::kTimeOut;
+  EndOfRun run;
   // With --end-on only: the key "end_text", the text that ended the run
   // (null if none did).
   bool endTextsGiven = false;
@@ -48,15 +70,8 @@ struct RunSummary {
   };
   std::optional<ExpectProgress> expect;
   int exitStatus = 0;
-  int64_t bytesRead = 0;
-  int64_t fileBytes = 0;  // everything this run added to the capture file
-  int64_t lines = 0;      // line feeds written to the capture file
-  std::optional<Time> firstByte;
-  std::optional<Time> lastByte;
   std::vector<FailMatch> failMatches;
   std::optional<LineErrors> lineErrors;  // none where the port keeps no counts
-  const char* signal = nullptr;          // the interruption's name, if any
-  int64_t reconnects = 0;
 };
 
 // The summary as a JSON object, UTF-8, ending in a line feed.

@@ -40,16 +40,16 @@ TEST(RunSummary, EveryKeyInOrder) {
   s.captureFile = "out dir/report.spt";
   s.started = sys_days{2026y / 12 / 10} + 14h + 5min + 42s + 123ms;
   s.ended = s.started + 3s;
-  s.end = RunEnd::kEndPhrase;
+  s.run.end = RunEnd::kEndPhrase;
   s.exitStatus = 3;
-  s.bytesRead = 70;
-  s.fileBytes = 64;
-  s.lines = 4;
-  s.firstByte = s.started + 1s;
-  s.lastByte = s.started + 2s;
+  s.run.bytesRead = 70;
+  s.run.fileBytes = 64;
+  s.run.lines = 4;
+  s.run.firstByte = s.started + 1s;
+  s.run.lastByte = s.started + 2s;
   s.failMatches = {{2, "FAIL \"x\""}, {4, "FAIL"}};
   s.lineErrors = LineErrors{1, 0, 2, 0, 1};
-  s.signal = nullptr;
+  s.run.signal = nullptr;
   EXPECT_EQ(summaryJson(s),
             "{\n"
             "  \"version\": \"2.1\",\n"
@@ -77,8 +77,8 @@ TEST(RunSummary, EveryKeyInOrder) {
 
 TEST(RunSummary, NothingReadGivesNulls) {
   RunSummary s;
-  s.end = RunEnd::kInterrupted;
-  s.signal = "SIGTERM";
+  s.run.end = RunEnd::kInterrupted;
+  s.run.signal = "SIGTERM";
   const std::string json = summaryJson(s);
   EXPECT_NE(json.find("\"first_byte\": null,\n  \"last_byte\": null,"), std::string::npos);
   EXPECT_NE(json.find("\"fail_matches\": [],\n  \"line_errors\": null,"), std::string::npos);
@@ -90,7 +90,7 @@ TEST(RunSummary, NothingReadGivesNulls) {
 // given: without them the summary is as it always was.
 TEST(RunSummary, DialogueKeysOnlyWithTheirOptions) {
   RunSummary s;
-  s.end = RunEnd::kEndText;
+  s.run.end = RunEnd::kEndText;
   EXPECT_EQ(summaryJson(s).find("end_text"), std::string::npos);
   EXPECT_EQ(summaryJson(s).find("expect"), std::string::npos);
   s.endTextsGiven = true;

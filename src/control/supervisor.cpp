@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "capture/capture_file.h"
@@ -45,7 +46,7 @@ constexpr milliseconds kTransmitSlice{100};
 // stalls, or the next pass is due (the rest then goes out as the line takes
 // it, so that the time-out keeps its pace); an interruption or the worker's
 // end cuts the wait short. Answers to prompts go out meanwhile.
-Wake awaitTransmission(const CaptureState& state, SerialLine& port, Interruption& interruption,
+Wake awaitTransmission(const WorkerState& state, SerialLine& port, Interruption& interruption,
                        PromptAnswers& answers, Clock::time_point nextPass) {
   size_t left = port.unsent();
   auto lastProgress = Clock::now();
@@ -77,7 +78,7 @@ Clock::time_point passAfter(Clock::time_point due) {
 // interrupted. A pass's sleep is cut short only by an interruption or the
 // worker's end. Passes are due once a second, whatever a waiting
 // transmission took of that second.
-void supervise(const CaptureSettings& settings, CaptureState& state, SerialLine& port,
+void supervise(const CaptureSettings& settings, WorkerState& state, SerialLine& port,
                Interruption& interruption, LineKeeper& keeper, Deadline& deadline,
                PromptAnswers& answers) {
   int32_t transmissionsLeft = settings.txCount;
@@ -117,35 +118,6 @@ std::unique_ptr<SerialLine> lineFor(const CaptureSettings& settings, std::FILE* 
   return std::make_unique<DeviceLine>();
 }
 
-// A worker that cannot be started (no memory or threads left) ends the run
-// as a failed wait for data would: the capture cannot wait for any.
-void startWorker(CaptureState& state, CaptureWorker& worker, std::thread& thread,
-                 std::FILE* console) {
-  state.workerRunning.store(true);
-  int error = startThread(thread, [&worker] { worker.run(); });
-  if (error == 0) return;
-  state.workerRunning.store(false);
-  std::fprintf(console, "\n>>>CreateThread error : %d\n", error);
-  state.result.store(kResultLineFailed);
-}
-
-// After an end that was asked for, output still waiting must not hold the
-// process for long; after one the device or the line brought, it may go out.
-void closePort(SerialLine& port, bool endAsked) {
-  if (endAsked) {
-    port.closeSoon();
-  } else {
-    port.close();
-  }
-}
-
-void stopWorker(CaptureState& state, SerialLine& port, std::thread& worker) {
-  if (!worker.joinable()) return;
-  state.stopRequested.store(true);
-  port.stopWaiting();
-  worker.join();
-}
-
 // How long the start waits for a missing port, and the deadline it keeps.
 PortWaitLimit waitLimitOf(const CaptureSettings& settings, const ReadTime& started) {
   PortWaitLimit limit;
@@ -155,128 +127,210 @@ PortWaitLimit waitLimitOf(const CaptureSettings& settings, const ReadTime& start
   return limit;
 }
 
-// How the run ended, from what stands once the worker has stopped. An
-// interruption is named first, as its status is the one the process ends
-// with.
-RunEnd howTheRunEnded(const CaptureState& state, int opened, bool portAway,
-                      const Interruption& interruption, const Deadline& deadline) {
-  if (interruption.exitStatus() != 0) return RunEnd::kInterrupted;
-  if (opened != 0) return RunEnd::kOpenFailure;
-  // A run that ends while a lost port is waited for ends as the loss would have.
-  if (portAway) return RunEnd::kLineFailure;
-  if (deadline.reached()) return RunEnd::kDeadline;
-  if (state.filter.end == FilterState::End::kCtrlZ) return RunEnd::kCtrlZ;
-  if (state.filter.end == FilterState::End::kEndPhrase) return RunEnd::kEndPhrase;
-  if (state.filter.end == FilterState::End::kEndText) return RunEnd::kEndText;
-  if (state.result.load() != 0) return RunEnd::kLineFailure;
-  return RunEnd::kTimeOut;
-}
+// One capture run, step by step: the files, the port, the start of the
+// capture, the supervision, the shutdown and how the run ended. Every step
+// runs on the main thread, which alone opens and closes what the run uses.
+class CaptureRun {
+ public:
+  CaptureRun(const CaptureSettings& settings, const PortEnvironment& env, std::FILE* console,
+             Interruption& interruption, const ReadTime& started)
+      : settings_(settings),
+        env_(env),
+        console_(console),
+        interruption_(interruption),
+        started_(started),
+        rack_(settings, started, console),
+        state_(lineFor(settings, console), console),
+        request_(portRequestOf(settings)),
+        keeper_(request_, env, settings.signalList, state_.shared, keeperThread(), console),
+        answers_(settings.dialogue.steps, state_.shared, settings.logLevel, console) {
+    keeper_.betweenSleeps([this] { answers_.sendDue(*state_.line); });
+  }
 
-// A run that ends before capturing: the capture or raw file cannot be opened.
-int endBeforeCapture(RackRun& rack, const Interruption& interruption) {
-  RackRun::End end{};
-  end.end = RunEnd::kFileFailure;
-  end.result = kResultFileError;
-  end.interruptedStatus = interruption.exitStatus();
-  end.signal = interruption.name();
-  return rack.finish(end);
-}
+  // Returns the process's exit status.
+  int run(bool startInSegment) {
+    if (isThePort(request_, env_, settings_.summaryPath)) rack_.summaryIsThePort();
+    if (!openFiles()) return rack_.finish(endBeforeCapture());
+    openPort(startInSegment);
+    startCapture();
+    supervise(settings_, state_.shared, *state_.line, interruption_, keeper_, rack_.deadline(),
+              answers_);
+    return rack_.finish(endOfRun(shutDown()));
+  }
 
-// A run that captured, or tried to: its end as the summary tells it, and
-// its exit status. `result` is the run's, a file failure included.
-int endOfCapture(RackRun& rack, const CaptureState& state, int opened, const LineKeeper& keeper,
-                 int result, const Interruption& interruption) {
-  RackRun::End end;
-  end.end = howTheRunEnded(state, opened, keeper.away(), interruption, rack.deadline());
-  end.result = result;
-  end.interruptedStatus = interruption.exitStatus();
-  end.signal = interruption.name();
-  end.bytesRead = state.totalByteRead;
-  end.fileBytes = state.file->bytesWritten();
-  end.lines = state.file->lineFeedsWritten();
-  end.firstRead = state.firstRead;
-  end.lastRead = state.lastRead;
-  end.reconnects = keeper.returns();
-  end.endText = state.endText;
-  end.stepsMatched = state.stepsMatched.load();
-  return rack.finish(end);
-}
+ private:
+  // The capture file, then the raw copy's. False when one cannot be opened
+  // (its message printed).
+  bool openFiles() {
+    if (state_.file.open(settings_.outputPath) != 0) {
+      std::fprintf(console_, "\n>>>unable to open file %s\n", settings_.outputPath);
+      return false;
+    }
+    return rack_.openRaw() == 0;
+  }
+
+  // Opens the port, waiting for it if asked, and readies what the worker
+  // shares with the supervisor; the countdown starts here.
+  void openPort(bool startInSegment) {
+    WorkerState& shared = state_.shared;
+    shared.raw = rack_.raw();
+    shared.filter.inSegment = startInSegment;
+    shared.onWorkerEnd = [this] { interruption_.wake(); };
+    shared.onStepMatched = [this] { interruption_.wake(); };
+    const PortOpening opening = openPortWaiting(
+        request_, env_, *state_.line, waitLimitOf(settings_, started_), interruption_, console_);
+    state_.opened = opening.result;
+    openingInterrupted_ = opening.interrupted;
+    shared.result.store(opening.result);
+    shared.countdown.set(settings_.timeoutSeconds);
+    shared.tap = rack_.tapFrom(std::chrono::steady_clock::now());
+    worker_.emplace(workerSettingsOf(settings_), shared, console_);
+  }
+
+  // On an open port, applies the signals and starts the worker; on a failed
+  // one, repeats the settings in force, unless the user interrupted the wait.
+  void startCapture() {
+    if (state_.opened != 0) {
+      if (!openingInterrupted_) {
+        std::fprintf(console_, "\n%s\n", settingsInForce(settings_).c_str());
+      }
+      return;
+    }
+    if (settings_.signalList != nullptr) {
+      SerialLine& line = *state_.line;
+      applySignalList(
+          settings_.signalList, [&line](LineSignal signal) { return line.applySignal(signal); },
+          console_);
+    }
+    startWorker();
+  }
+
+  // A worker that cannot be started (no memory or threads left) ends the
+  // run as a failed wait for data would: the capture cannot wait for any.
+  void startWorker() {
+    WorkerState& shared = state_.shared;
+    shared.workerRunning.store(true);
+    int error = startThread(state_.workerThread, [this] { worker_->run(); });
+    if (error == 0) return;
+    shared.workerRunning.store(false);
+    std::fprintf(console_, "\n>>>CreateThread error : %d\n", error);
+    shared.result.store(kResultLineFailed);
+  }
+
+  LineKeeper::WorkerThread keeperThread() {
+    LineKeeper::WorkerThread thread;
+    thread.start = [this] { startWorker(); };
+    thread.join = [this] {
+      if (state_.workerThread.joinable()) state_.workerThread.join();
+    };
+    return thread;
+  }
+
+  // Stops the worker, closes the files and the port, and prints the run's
+  // last line feed. Returns the run's result, a file failure included.
+  int shutDown() {
+    WorkerState& shared = state_.shared;
+    SerialLine& line = *state_.line;
+    int result = shared.result.load();
+    // An interruption or the time-out: the worker was still at work.
+    const bool endAsked = interruption_.exitStatus() != 0 || shared.workerRunning.load();
+
+    // A capture file that takes nothing must not hold the worker, nor the close.
+    state_.file.giveUpWhenStalled();
+    if (shared.raw != nullptr) shared.raw->giveUpWhenStalled();
+    if (state_.workerThread.joinable()) {
+      shared.stopRequested.store(true);
+      line.stopWaiting();
+      state_.workerThread.join();
+    }
+    // Prompts found in the worker's last read: their answers were due before the end.
+    if (line.isOpen() && !keeper_.away()) answers_.sendDue(line);
+    rack_.workerStopped(line.lineErrors());
+    state_.file.close();
+    if (shared.raw != nullptr) shared.raw->close();
+    // After an end that was asked for, output still waiting must not hold
+    // the process for long; after one the device or the line brought, it may
+    // go out.
+    if (endAsked) {
+      line.closeSoon();
+    } else {
+      line.close();
+    }
+    std::fputs("\n", console_);
+
+    const bool fileFailed =
+        state_.file.error() != 0 || (shared.raw != nullptr && shared.raw->error() != 0);
+    if (fileFailed && result == 0) result = kResultFileError;
+    return result;
+  }
+
+  // How the run ended, from what stands once the worker has stopped. An
+  // interruption is named first, as its status is the one the process ends
+  // with.
+  RunEnd howTheRunEnded() const {
+    const WorkerState& shared = state_.shared;
+    if (interruption_.exitStatus() != 0) return RunEnd::kInterrupted;
+    if (state_.opened != 0) return RunEnd::kOpenFailure;
+    // A run that ends while a lost port is waited for ends as the loss would have.
+    if (keeper_.away()) return RunEnd::kLineFailure;
+    if (rack_.deadline().reached()) return RunEnd::kDeadline;
+    if (shared.filter.end == FilterState::End::kCtrlZ) return RunEnd::kCtrlZ;
+    if (shared.filter.end == FilterState::End::kEndPhrase) return RunEnd::kEndPhrase;
+    if (shared.filter.end == FilterState::End::kEndText) return RunEnd::kEndText;
+    if (shared.result.load() != 0) return RunEnd::kLineFailure;
+    return RunEnd::kTimeOut;
+  }
+
+  // A run that ends before capturing: the capture or raw file cannot be opened.
+  EndOfRun endBeforeCapture() const {
+    EndOfRun run;
+    run.end = RunEnd::kFileFailure;
+    run.result = kResultFileError;
+    run.interruptedStatus = interruption_.exitStatus();
+    run.signal = interruption_.name();
+    return run;
+  }
+
+  // A run that captured, or tried to; `result` is the run's.
+  EndOfRun endOfRun(int result) const {
+    const WorkerState& shared = state_.shared;
+    EndOfRun run;
+    run.end = howTheRunEnded();
+    run.result = result;
+    run.interruptedStatus = interruption_.exitStatus();
+    run.signal = interruption_.name();
+    run.bytesRead = shared.totalByteRead;
+    run.fileBytes = state_.file.bytesWritten();
+    run.lines = state_.file.lineFeedsWritten();
+    if (shared.firstRead) run.firstByte = shared.firstRead->wall;
+    if (shared.lastRead) run.lastByte = shared.lastRead->wall;
+    run.reconnects = keeper_.returns();
+    run.endText = shared.endText;
+    run.stepsMatched = shared.stepsMatched.load();
+    return run;
+  }
+
+  const CaptureSettings& settings_;
+  const PortEnvironment& env_;
+  std::FILE* console_;
+  Interruption& interruption_;
+  const ReadTime started_;
+  RackRun rack_;
+  CaptureState state_;
+  const PortRequest request_;
+  LineKeeper keeper_;
+  PromptAnswers answers_;
+  bool openingInterrupted_ = false;
+  // Made once the port is open: the line tap counts from then.
+  std::optional<CaptureWorker> worker_;
+};
 
 }  // namespace
 
 int runCapture(const CaptureSettings& settings, bool startInSegment, const PortEnvironment& env,
                std::FILE* console, Interruption& interruption, const ReadTime& started) {
-  RackRun rack(settings, started, console);
-  if (isThePort(portRequestOf(settings), env, settings.summaryPath)) rack.summaryIsThePort();
-  CaptureFile file(console);
-  if (file.open(settings.outputPath) != 0) {
-    std::fprintf(console, "\n>>>unable to open file %s\n", settings.outputPath);
-    return endBeforeCapture(rack, interruption);
-  }
-  if (rack.openRaw() != 0) return endBeforeCapture(rack, interruption);
-  std::unique_ptr<SerialLine> line = lineFor(settings, console);
-  SerialLine& port = *line;
-  CaptureState state;
-  state.file = &file;
-  state.port = &port;
-  state.raw = rack.raw();
-  state.filter.inSegment = startInSegment;
-  state.onWorkerEnd = [&interruption] { interruption.wake(); };
-  state.onStepMatched = [&interruption] { interruption.wake(); };
-  const PortRequest request = portRequestOf(settings);
-  const PortOpening opening =
-      openPortWaiting(request, env, port, waitLimitOf(settings, started), interruption, console);
-  const int opened = opening.result;
-  state.result.store(opened);
-  state.countdown.set(settings.timeoutSeconds);
-  state.tap = rack.tapFrom(std::chrono::steady_clock::now());
-
-  CaptureWorker worker(workerSettingsOf(settings), state, console);
-  std::thread workerThread;
-  LineKeeper::WorkerThread thread;
-  thread.start = [&] { startWorker(state, worker, workerThread, console); };
-  thread.join = [&] {
-    if (workerThread.joinable()) workerThread.join();
-  };
-  LineKeeper keeper(request, env, settings.signalList, state, thread, console);
-  PromptAnswers answers(settings.dialogue.steps, state, settings.logLevel, console);
-  keeper.betweenSleeps([&] { answers.sendDue(port); });
-  if (opening.result != 0) {
-    if (!opening.interrupted) {
-      std::fprintf(console, "\ndefault is %s -t %d -f %s -r %d , %s parity(%d), %d stopBit(%d)\n",
-                   settings.portName, settings.timeoutSeconds, settings.outputPath,
-                   settings.baudRate, settings.parityName, settings.parityCode,
-                   settings.stopBitsShown(), settings.stopBitCode);
-    }
-  } else {
-    if (settings.signalList != nullptr) {
-      applySignalList(
-          settings.signalList, [&port](LineSignal signal) { return port.applySignal(signal); },
-          console);
-    }
-    thread.start();
-  }
-
-  supervise(settings, state, port, interruption, keeper, rack.deadline(), answers);
-  int result = state.result.load();
-  // An interruption or the time-out: the worker was still at work.
-  const bool endAsked = interruption.exitStatus() != 0 || state.workerRunning.load();
-
-  // A capture file that takes nothing must not hold the worker, nor the close.
-  file.giveUpWhenStalled();
-  if (state.raw != nullptr) state.raw->giveUpWhenStalled();
-  stopWorker(state, port, workerThread);
-  // Prompts found in the worker's last read: their answers were due before the end.
-  if (port.isOpen() && !keeper.away()) answers.sendDue(port);
-  rack.workerStopped(port.lineErrors());
-  file.close();
-  if (state.raw != nullptr) state.raw->close();
-  closePort(port, endAsked);
-  std::fputs("\n", console);
-
-  const bool fileFailed = file.error() != 0 || (state.raw != nullptr && state.raw->error() != 0);
-  if (fileFailed && result == 0) result = kResultFileError;
-  return endOfCapture(rack, state, opened, keeper, result, interruption);
+  CaptureRun run(settings, env, console, interruption, started);
+  return run.run(startInSegment);
 }
 
 int runProgram(int argc, char** argv, std::FILE* console, Interruption& interruption) {

@@ -2,6 +2,18 @@
 // change nothing in it, not even the spacing.
 #include "control/usage.h"
 
+std::string settingsInForce(const CaptureSettings& s) {
+  auto format = [&s](char* buffer, size_t size) {
+    return std::snprintf(buffer, size,
+                         "default is %s -t %d -f %s -r %d , %s parity(%d), %d stopBit(%d)",
+                         s.portName, s.timeoutSeconds, s.outputPath, s.baudRate, s.parityName,
+                         s.parityCode, s.stopBitsShown(), s.stopBitCode);
+  };
+  std::string text(static_cast<size_t>(format(nullptr, 0)), '\0');
+  format(text.data(), text.size() + 1);
+  return text;
+}
+
 void printUsage(std::FILE* out, const char* program, const CaptureSettings& s) {
   std::fprintf(out,
                "usage:%s [COMx] [-d] [-t time-out] [-f outputfile] [-md | -mh] [-r Rate] "
@@ -28,11 +40,7 @@ void printUsage(std::FILE* out, const char* program, const CaptureSettings& s) {
       " EscapeCommFunction for the list of possible signals\n"
       "COMx is the selected port\n",
       out);
-  std::fprintf(out,
-               "default is %s -t %d -f %s -r %d , %s parity(%d), %d stopBit(%d), DTR&RTS "
-               "flowctrl Enabled (1)\n",
-               s.portName, s.timeoutSeconds, s.outputPath, s.baudRate, s.parityName, s.parityCode,
-               s.stopBitsShown(), s.stopBitCode);
+  std::fprintf(out, "%s, DTR&RTS flowctrl Enabled (1)\n", settingsInForce(s).c_str());
   std::fputs(
       "Without options the list of available COM port is displayed\n"
       "outputfile is closed  when 'kwo end' (Morvane V7.0.5) is received from serial line\n"

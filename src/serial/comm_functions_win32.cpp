@@ -5,11 +5,12 @@
 
 namespace {
 
-const CommFunctions kSystem = {
-    CreateFileA,     CloseHandle,         SetupComm,   PurgeComm,          SetCommState,
-    GetCommTimeouts, SetCommTimeouts,     SetCommMask, ClearCommError,     ReadFile,
-    WriteFile,       GetOverlappedResult, CancelIoEx,  EscapeCommFunction,
-};
+const CommFunctions kSystem = {CreateFileA,        CloseHandle,           SetupComm,
+                               PurgeComm,          SetCommState,          GetCommState,
+                               GetCommProperties,  GetCommTimeouts,       SetCommTimeouts,
+                               SetCommMask,        ClearCommError,        ReadFile,
+                               WriteFile,          GetOverlappedResult,   CancelIoEx,
+                               EscapeCommFunction, CreateIoCompletionPort};
 
 std::atomic<const CommFunctions*> chosen{nullptr};
 

@@ -14,6 +14,8 @@ struct CommFunctions {
   decltype(&SetupComm) setupComm;
   decltype(&PurgeComm) purgeComm;
   decltype(&SetCommState) setCommState;
+  decltype(&GetCommState) getCommState;
+  decltype(&GetCommProperties) getCommProperties;
   decltype(&GetCommTimeouts) getCommTimeouts;
   decltype(&SetCommTimeouts) setCommTimeouts;
   decltype(&SetCommMask) setCommMask;
@@ -23,6 +25,8 @@ struct CommFunctions {
   decltype(&GetOverlappedResult) getOverlappedResult;
   decltype(&CancelIoEx) cancelIoEx;
   decltype(&EscapeCommFunction) escapeCommFunction;
+  // Associates the port with a new completion port, which it returns.
+  decltype(&CreateIoCompletionPort) createIoCompletionPort;
 };
 
 // The table that ports opened from now on use: the system's, unless a test

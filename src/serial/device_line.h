@@ -35,6 +35,8 @@ class DeviceLine final : public SerialLine {
   // Linux: the driver's counters (TIOCGICOUNT) less those at open();
   // Windows: the error flags of every ClearCommError since open().
   std::optional<LineErrors> lineErrors() override;
+  // Windows: a port whose driver answers no ClearCommError.
+  std::string readingNote() const override;
   int applySignal(LineSignal signal) override;
   void stopWaiting() override;
   // On Linux also puts back the tty settings found at open(), once waiting

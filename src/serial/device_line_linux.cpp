@@ -361,6 +361,11 @@ int DeviceLine::applySignal(LineSignal signal) {
   return r == 0 ? 0 : errno;
 }
 
+// A tty always says how much it holds.
+std::string DeviceLine::readingNote() const {
+  return {};
+}
+
 std::optional<LineErrors> DeviceLine::lineErrors() {
   const Impl& m = *impl_;
   serial_icounter_struct now;

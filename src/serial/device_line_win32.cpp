@@ -12,8 +12,19 @@
 // that fails (an unplugged adapter), also one noticed while idle, since some
 // drivers never complete the pending read of a vanished device; a
 // cancellation the driver makes by itself is read past while the port still
-// answers. The communications calls go through a table
-// (comm_functions_win32.h), so that unit tests can play such drivers.
+// answers. A driver that answers no ClearCommError from the open on (some
+// virtual ports) is read by its reads alone: one byte at a time, without
+// line error counts, and a failed read ends the line. The communications
+// calls go through a table (comm_functions_win32.h), so that unit tests can
+// play such drivers.
+//
+// The port is associated with an I/O completion port. Its requests then
+// belong to the handle, not to the thread that issued them: Windows neither
+// cancels them when that thread ends nor holds the thread's end until a
+// driver that ignores cancellation completes them (up to five minutes). So
+// the worker that issued a read can end and be joined at once, and close()
+// bounds its own wait. Nothing is taken from the completion port but the
+// packets, which are dropped; the requests' events tell their completion.
 //
 // Transmissions: every transmit() is one overlapped WriteFile of its own text,
 // kept alive until it completes; the driver sends them in order and whole.
@@ -105,7 +116,15 @@ struct DeviceLine::Impl {
   const CommFunctions* comm = &commFunctions();
   HANDLE h = INVALID_HANDLE_VALUE;
   HANDLE stopEvent = nullptr;
+  HANDLE completionPort = nullptr;     // none where the system refused one
   ReadRequest* readRequest = nullptr;  // its event is the read request's
+  // The driver answered no ClearCommError at the open: no queue count, no
+  // error flags, no check; a read's failure is the line's.
+  bool readsAlone = false;
+  int readsAloneError = 0;
+  // The DTR request that keeps DTR as sercap last set it (SETDTR, CLRDTR),
+  // or 0 while DTR is in handshake mode, the driver's.
+  DWORD dtrRequest = 0;
 
   std::atomic<bool> stopRequested{false};
 
@@ -115,6 +134,16 @@ struct DeviceLine::Impl {
   bool readPending = false;
   // The error flags every ClearCommError reported since open(), counted.
   mutable LineErrors errorsSeen;
+
+  // Drops the packets the completion port holds; only the events are used.
+  void dropCompletionPackets() const {
+    if (completionPort == nullptr) return;
+    OVERLAPPED_ENTRY entries[16];
+    ULONG taken = 0;
+    while (GetQueuedCompletionStatusEx(completionPort, entries, 16, &taken, 0, FALSE) &&
+           taken == 16) {
+    }
+  }
 
   // Asks the driver for its error flags and queue; counts the flags.
   bool clearErrors(COMSTAT* comStat) const {
@@ -141,19 +170,27 @@ struct DeviceLine::Impl {
   // given); if not, the line has failed: the adapter is gone.
   bool portAnswers(COMSTAT* comStat = nullptr) {
     COMSTAT ignored;
-    if (clearErrors(comStat != nullptr ? comStat : &ignored)) return true;
+    if (comStat == nullptr) comStat = &ignored;
+    if (readsAlone) {
+      // Nothing to ask: the next read tells.
+      std::memset(comStat, 0, sizeof *comStat);
+      return true;
+    }
+    if (clearErrors(comStat)) return true;
     if (lineError == 0) lineError = errorNumber(lastError());
     return false;
   }
 
   // The line failed, unless the failure is a read time-out (Wine reports one
   // as a failure; it only means "no more bytes") or a cancellation: ours, or
-  // one the driver made by itself while the port still answers (seen when
-  // the thread that issued the read ends), after which the read is issued
-  // again.
+  // one the driver made by itself while the port still answers (seen where
+  // the system gave no completion port, when the thread that issued the read
+  // ends), after which the read is issued again. A port read by its reads
+  // alone cannot be asked: there a cancellation is a failure too.
   void noteReadFailure(DWORD err) {
     if (err == ERROR_TIMEOUT) return;
-    if (err == ERROR_OPERATION_ABORTED && (stopRequested.load() || portAnswers())) return;
+    if (err == ERROR_OPERATION_ABORTED && stopRequested.load()) return;
+    if (err == ERROR_OPERATION_ABORTED && !readsAlone && portAnswers()) return;
     if (lineError == 0) lineError = errorNumber(err);
   }
 
@@ -216,6 +253,7 @@ struct DeviceLine::Impl {
   // the queue is full or the line failed, and leaves a read pending when
   // there is room.
   void takeIn() {
+    dropCompletionPackets();
     for (;;) {
       if (!collectRead()) return;
       if (lineError != 0 || queue.full() || stopRequested.load()) return;
@@ -225,6 +263,7 @@ struct DeviceLine::Impl {
 
   // Drops the transmissions that have completed, oldest first. Under outMutex.
   void reapTransmissions() {
+    dropCompletionPackets();
     size_t left = 0;
     for (auto it = inFlight.begin(); it != inFlight.end();) {
       Transmission& t = **it;
@@ -239,6 +278,22 @@ struct DeviceLine::Impl {
       }
     }
     outLeft.store(left);
+  }
+
+  // The handshake limits for the driver's input queue: from the size it
+  // reports, else the ones it keeps itself.
+  HandshakeLimits driverHandshakeLimits() const {
+    COMMPROP prop;
+    std::memset(&prop, 0, sizeof prop);
+    prop.wPacketLength = sizeof prop;
+    if (comm->getCommProperties(h, &prop) && prop.dwCurrentRxQueue > 0) {
+      return handshakeLimitsFor(prop.dwCurrentRxQueue);
+    }
+    DCB current;
+    std::memset(&current, 0, sizeof current);
+    current.DCBlength = sizeof current;
+    if (comm->getCommState(h, &current)) return {current.XonLim, current.XoffLim};
+    return {};
   }
 
   // The steps of configure() beyond the line settings, in this order.
@@ -269,8 +324,12 @@ int DeviceLine::open(const std::string& devicePath) {
     m.comm->closeHandle(h);
     return err;
   }
-  // A request for the driver's queue sizes; a driver that keeps its own is fine.
-  m.comm->setupComm(h, kDriverInputQueue, kDriverOutputQueue);
+  // A request for the driver's queue sizes. A driver may keep smaller ones,
+  // refusing the request (a failed allocation) or not (a virtual port):
+  // either way configure() takes the handshake limits from the size it
+  // reports then, never from this one.
+  (void)m.comm->setupComm(h, kDriverInputQueue, kDriverOutputQueue);
+  m.completionPort = m.comm->createIoCompletionPort(h, nullptr, 0, 1);
   m.h = h;
   m.stopEvent = stop;
   m.readRequest = new ReadRequest();
@@ -278,9 +337,11 @@ int DeviceLine::open(const std::string& devicePath) {
   m.queue.clear();
   m.lineError = 0;
   m.readPending = false;
-  // Errors from before the open are not this run's.
+  // Errors from before the open are not this run's. A driver that cannot
+  // say even now never will: its port is read by reads alone.
   COMSTAT comStat;
-  (void)m.clearErrors(&comStat);
+  m.readsAlone = !m.clearErrors(&comStat);
+  m.readsAloneError = m.readsAlone ? errorNumber(lastError()) : 0;
   m.errorsSeen = LineErrors{};
   return 0;
 }
@@ -342,8 +403,11 @@ LineFault DeviceLine::configure(const LineSettings& settings) {
   Impl& m = *impl_;
   if (!m.isOpen()) return {LineStep::kSettings, ERROR_INVALID_HANDLE};
   m.queue.readByArrival(settings.readByArrival);
-  DCB dcb = lineControlBlock(settings);
+  DCB dcb = lineControlBlock(settings, m.driverHandshakeLimits());
   if (!m.comm->setCommState(m.h, &dcb)) return {LineStep::kSettings, errorNumber(lastError())};
+  m.dtrRequest = dcb.fDtrControl == DTR_CONTROL_DISABLE  ? CLRDTR
+                 : dcb.fDtrControl == DTR_CONTROL_ENABLE ? SETDTR
+                                                         : 0;
   // The requests are made with and without -nov: the line always reads and
   // writes asynchronously, -nov only decides whether transmissions wait.
   if (int err = m.setReadTimeouts()) return {LineStep::kTimeouts, err};
@@ -398,13 +462,22 @@ size_t DeviceLine::take(uint8_t* buffer, size_t max) {
 int DeviceLine::check() const {
   const Impl& m = *impl_;
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
+  if (m.readsAlone) return 0;
   COMSTAT comStat;
   return m.clearErrors(&comStat) ? 0 : errorNumber(lastError());
 }
 
 std::optional<LineErrors> DeviceLine::lineErrors() {
-  if (!impl_->isOpen()) return std::nullopt;
+  if (!impl_->isOpen() || impl_->readsAlone) return std::nullopt;
   return impl_->errorsSeen;
+}
+
+std::string DeviceLine::readingNote() const {
+  const Impl& m = *impl_;
+  if (!m.isOpen() || !m.readsAlone) return {};
+  return "answers no ClearCommError (error " + std::to_string(m.readsAloneError) +
+         "): read by its reads alone, one byte at a time, without line error counts; "
+         "a failed read ends the run";
 }
 
 void DeviceLine::queueTransmission(const char* text, size_t length) {
@@ -475,7 +548,16 @@ static_assert(static_cast<DWORD>(LineSignal::kSetXoff) == SETXOFF &&
 int DeviceLine::applySignal(LineSignal signal) {
   Impl& m = *impl_;
   if (!m.isOpen()) return ERROR_INVALID_HANDLE;
-  return m.comm->escapeCommFunction(m.h, static_cast<DWORD>(signal)) ? 0 : errorNumber(lastError());
+  const DWORD request = static_cast<DWORD>(signal);
+  if (!m.comm->escapeCommFunction(m.h, request)) return errorNumber(lastError());
+  if (request == SETDTR || request == CLRDTR) m.dtrRequest = request;
+  // Windows' own CDC driver sends the line state to the device only on a
+  // DTR request: without one, a board's reset or boot pin on RTS would
+  // never move. DTR stays as it was.
+  if ((request == SETRTS || request == CLRRTS) && m.dtrRequest != 0) {
+    m.comm->escapeCommFunction(m.h, m.dtrRequest);
+  }
+  return 0;
 }
 
 void DeviceLine::stopWaiting() {
@@ -508,6 +590,10 @@ void DeviceLine::close() {
     m.comm->closeHandle(m.h);
     m.h = INVALID_HANDLE_VALUE;
   }
+  // The port's file keeps the completion port alive for a request abandoned
+  // above; this handle is only the line's.
+  if (m.completionPort != nullptr) CloseHandle(m.completionPort);
+  m.completionPort = nullptr;
   {
     std::lock_guard<std::mutex> lock(m.outMutex);
     for (HANDLE& event : m.spareEvents) closeEvent(&event);
@@ -522,6 +608,9 @@ void DeviceLine::close() {
   m.readPending = false;
   m.queue.clear();
   m.lineError = 0;
+  m.readsAlone = false;
+  m.readsAloneError = 0;
+  m.dtrRequest = 0;
 }
 
 // Closing cancels whatever is in flight at once: nothing to hurry.

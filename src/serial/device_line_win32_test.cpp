@@ -1,15 +1,19 @@
 // A COM port on drivers that behave as real ones do, played through the
 // table of communications functions: unplugged adapters, reads that never
 // complete, spurious cancellations, refused event masks, empty reads, line
-// errors; and what the line asks of the driver.
+// errors, drivers that answer no ClearCommError, keep a small queue or pass
+// RTS on only with DTR; and what the line asks of the driver.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "serial/device_line.h"
+#include "serial/port_opening.h"
+#include "testing/console_capture.h"
 #include "testing/played_driver_win32.h"
 
 namespace {
@@ -155,6 +159,26 @@ TEST_F(PlayedLineTest, StopWaitingEndsAPendingWait) {
   EXPECT_EQ(waited.result(), SerialLine::kWaitStopped);
 }
 
+// A driver that ignores cancellation never completes the read the worker
+// issued. Windows holds a thread's end until the requests bound to it
+// complete: the worker's end, and the join that waits for it, would wait up
+// to five minutes. No request is bound to the thread that issued it, and
+// close() gives up on the read within about two seconds.
+TEST_F(PlayedLineTest, AReadTheDriverNeverCompletesHoldsNoThreadsEnd) {
+  driver.ignoreCancellation();
+  int waited = kNotReturned;
+  std::thread worker([this, &waited] { waited = line.awaitLine(); });
+  awaitPendingRead();
+  line.stopWaiting();
+  worker.join();
+  EXPECT_EQ(waited, SerialLine::kWaitStopped);
+  EXPECT_EQ(driver.requestsPendingAtThreadExit(), 0);
+  EXPECT_TRUE(driver.readPending()) << "the driver still holds the read";
+  const auto before = steady_clock::now();
+  line.close();
+  EXPECT_LT(steady_clock::now() - before, seconds(5));
+}
+
 // Transmissions the driver never completes hold close() up for about two
 // seconds in all, not two seconds each.
 TEST_F(PlayedLineTest, CloseBoundsItsWaitForTransmissions) {
@@ -176,28 +200,123 @@ TEST(PlayedLineOpening, ARefusedEventMaskIsNoFailure) {
 }
 
 // With hardware handshake the driver must stop the sender while there is
-// still room for the bytes in flight: an eighth of the input queue asked for
-// free, and it resumes at half; other flow control keeps both at 0.
-TEST(PlayedLineOpening, HandshakeLeavesRoomInTheInputQueue) {
-  for (ModemLines lines : {ModemLines::kLow, ModemLines::kHigh, ModemLines::kHandshake}) {
+// still room for the bytes in flight: an eighth of the driver's input queue
+// free, and it resumes at half; other flow control keeps both at 0. The
+// queue is the one the driver has, which may be smaller than the one asked
+// for, and where it tells no size its own limits stand. A limit beyond its
+// queue would be refused (SetCommState error 87, status 8).
+TEST(PlayedLineOpening, HandshakeLimitsFitTheQueueTheDriverHas) {
+  enum class Queue { kGrows, kStays4096, kUntold };
+  const struct {
+    const char* name;
+    Queue queue;
+    ModemLines lines;
+    WORD xon;
+    WORD xoff;
+  } cases[] = {
+      {"grown as asked", Queue::kGrows, ModemLines::kHandshake, 15360 / 2, 15360 / 8},
+      {"kept at 4096", Queue::kStays4096, ModemLines::kHandshake, 2048, 512},
+      {"size untold", Queue::kUntold, ModemLines::kHandshake, 1000, 250},
+      {"lines held low", Queue::kStays4096, ModemLines::kLow, 0, 0},
+      {"lines held high", Queue::kStays4096, ModemLines::kHigh, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     PlayedDriver driver;
+    driver.ownHandshakeLimits(1000, 250);
+    if (c.queue == Queue::kStays4096) driver.keepInputQueue(4096);
+    if (c.queue == Queue::kUntold) driver.reportNoQueueSize();
     DeviceLine line;
     ASSERT_EQ(line.open("COM3"), 0);
     LineSettings settings;
-    settings.modemLines = lines;
-    ASSERT_EQ(line.configure(settings).step, LineStep::kNone);
+    settings.modemLines = c.lines;
+    const LineFault fault = line.configure(settings);
+    ASSERT_EQ(fault.step, LineStep::kNone) << fault.error;
     const DCB dcb = driver.lastLineSettings();
-    const DWORD queue = driver.inputQueueAsked();
-    ASSERT_GT(queue, 0u);
-    if (lines == ModemLines::kHandshake) {
-      EXPECT_EQ(dcb.XoffLim, queue / 8);
-      EXPECT_EQ(dcb.XonLim, queue / 2);
-    } else {
-      EXPECT_EQ(dcb.XoffLim, 0) << static_cast<int>(lines);
-      EXPECT_EQ(dcb.XonLim, 0) << static_cast<int>(lines);
-    }
+    EXPECT_EQ(dcb.XonLim, c.xon);
+    EXPECT_EQ(dcb.XoffLim, c.xoff);
+    driver.send("captured\n");
+    EXPECT_EQ(LineWait(line).result(), 0);
+    size_t queued = 0;
+    EXPECT_EQ(line.collect(&queued), 0);
+    EXPECT_EQ(queued, 9u);
     line.close();
   }
+}
+
+// Windows' own CDC driver passes RTS on only with a DTR request: each RTS
+// request is followed by one that keeps DTR as it stands, as the flow
+// control or an earlier request left it.
+TEST(PlayedLineSignals, RtsReachesABoardBehindTheCdcDriver) {
+  const struct {
+    const char* name;
+    ModemLines lines;
+    std::vector<LineSignal> requests;
+    bool rts;
+    bool dtr;
+  } cases[] = {
+      {"CLRRTS, DTR held high", ModemLines::kHigh, {LineSignal::kClrRts}, false, true},
+      {"SETRTS, DTR held low", ModemLines::kLow, {LineSignal::kSetRts}, true, false},
+      {"CLRDTR then SETRTS",
+       ModemLines::kHigh,
+       {LineSignal::kClrRts, LineSignal::kClrDtr, LineSignal::kSetRts},
+       true,
+       false},
+      {"SETDTR, CLRRTS", ModemLines::kLow, {LineSignal::kSetDtr, LineSignal::kClrRts}, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PlayedDriver driver;
+    driver.playCdcSignals();
+    DeviceLine line;
+    ASSERT_EQ(line.open("COM3"), 0);
+    LineSettings settings;
+    settings.modemLines = c.lines;
+    ASSERT_EQ(line.configure(settings).step, LineStep::kNone);
+    for (LineSignal request : c.requests) {
+      EXPECT_EQ(line.applySignal(request), 0) << static_cast<int>(request);
+    }
+    EXPECT_EQ(driver.wireRts(), c.rts);
+    EXPECT_EQ(driver.wireDtr(), c.dtr);
+    line.close();
+  }
+}
+
+// Some virtual ports fail every ClearCommError (87), from before the open
+// on: such a port is read by its reads alone, says so at debug levels, and
+// ends at its first failed read.
+TEST(PlayedLineOpening, APortWithoutClearCommErrorIsReadByItsReadsAlone) {
+  PlayedDriver driver;
+  driver.failClearCommError(ERROR_INVALID_PARAMETER);
+  DeviceLine line;
+  PortRequest request;
+  request.portName = "COM3";
+  request.showSettings = true;
+  ConsoleCapture console;
+  ASSERT_EQ(finishOpening(request, line.open("COM3"), line, console.stream()), 0);
+  EXPECT_NE(console.text().find("\n>>>COM3 answers no ClearCommError (error 87): read by its "
+                                "reads alone"),
+            std::string::npos)
+      << console.text();
+  EXPECT_EQ(line.check(), 0);
+  EXPECT_FALSE(line.lineErrors().has_value()) << "no counts to give";
+
+  driver.send("first\nsecond");
+  EXPECT_EQ(LineWait(line).result(), 0);
+  size_t queued = 0;
+  ASSERT_EQ(line.collect(&queued), 0);
+  std::string bytes(queued, '\0');
+  bytes.resize(line.take(reinterpret_cast<uint8_t*>(bytes.data()), queued));
+  EXPECT_EQ(bytes, "first\nsecond");
+
+  LineWait waited(line);
+  const auto deadline = steady_clock::now() + seconds(10);
+  while (!driver.readPending() && steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  driver.endPendingRead(ERROR_GEN_FAILURE);
+  EXPECT_EQ(waited.result(), ERROR_GEN_FAILURE);
+  line.close();
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 // still has room for the bytes already on their way (a UART's FIFO, a USB
 // packet); with limits of 0 it would do so only once the queue is full, and
 // the bytes in flight would overrun it unseen. The limits are those drivers
-// choose themselves: stop with an eighth of the queue free, go on at half.
+// choose themselves: stop with an eighth of the queue free, go on at half,
+// of the queue the driver has, not the one asked for.
 #include "serial/line_dcb_win32.h"
 
+#include <algorithm>
 #include <cstring>
 
 static_assert(static_cast<BYTE>(Parity::kNone) == NOPARITY &&
@@ -18,7 +20,12 @@ static_assert(static_cast<BYTE>(Parity::kNone) == NOPARITY &&
 static_assert(static_cast<BYTE>(StopBits::kOne) == ONESTOPBIT &&
               static_cast<BYTE>(StopBits::kTwo) == TWOSTOPBITS);
 
-DCB lineControlBlock(const LineSettings& settings) {
+HandshakeLimits handshakeLimitsFor(DWORD bytes) {
+  auto word = [](DWORD n) { return static_cast<WORD>(std::min<DWORD>(n, 0xFFFF)); };
+  return {word(bytes / 2), word(bytes / 8)};
+}
+
+DCB lineControlBlock(const LineSettings& settings, HandshakeLimits limits) {
   DCB dcb;
   std::memset(&dcb, 0, sizeof dcb);
   dcb.DCBlength = sizeof dcb;
@@ -49,8 +56,8 @@ DCB lineControlBlock(const LineSettings& settings) {
   dcb.fNull = 0;
   dcb.fAbortOnError = 0;
   const bool handshake = settings.modemLines == ModemLines::kHandshake;
-  dcb.XonLim = handshake ? static_cast<WORD>(kDriverInputQueue / 2) : 0;
-  dcb.XoffLim = handshake ? static_cast<WORD>(kDriverInputQueue / 8) : 0;
+  dcb.XonLim = handshake ? limits.xon : 0;
+  dcb.XoffLim = handshake ? limits.xoff : 0;
   dcb.ByteSize = 8;
   // The settings' codes are the DCB's own (asserted above).
   dcb.Parity = static_cast<BYTE>(settings.parity);

@@ -12,4 +12,16 @@
 // read yet.
 constexpr DWORD kDriverInputQueue = 15360;
 
-DCB lineControlBlock(const LineSettings& settings);
+// With hardware handshake: the bytes in the driver's input queue below which
+// the sender may go on (XonLim), and the bytes free in it below which it is
+// stopped (XoffLim). A driver refuses limits beyond the queue it has.
+struct HandshakeLimits {
+  WORD xon = 0;
+  WORD xoff = 0;
+};
+
+// The limits for a driver input queue of `bytes`.
+HandshakeLimits handshakeLimitsFor(DWORD bytes);
+
+// `limits` are used with hardware handshake only; otherwise both are 0.
+DCB lineControlBlock(const LineSettings& settings, HandshakeLimits limits);

@@ -38,7 +38,7 @@ TEST(LineControlBlock, FollowsTheSettingsAndFixesEverythingElse) {
   };
   for (const DcbCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const DCB dcb = lineControlBlock(c.settings);
+    const DCB dcb = lineControlBlock(c.settings, handshakeLimitsFor(kDriverInputQueue));
     EXPECT_EQ(dcb.DCBlength, 28u);
     EXPECT_EQ(dcb.BaudRate, static_cast<DWORD>(c.settings.baudRate));
     EXPECT_EQ(dcb.Parity, static_cast<BYTE>(c.settings.parity));
@@ -58,6 +58,20 @@ TEST(LineControlBlock, FollowsTheSettingsAndFixesEverythingElse) {
     EXPECT_EQ(dcb.ErrorChar, 0);
     EXPECT_EQ(dcb.EofChar, 0);
     EXPECT_EQ(dcb.EvtChar, 0x0A);
+  }
+}
+
+// Half and an eighth of the driver's queue, never beyond what a DCB holds.
+TEST(LineControlBlock, HandshakeLimitsFollowTheDriversQueue) {
+  struct {
+    DWORD queue;
+    WORD xon;
+    WORD xoff;
+  } const cases[] = {{4096, 2048, 512}, {0, 0, 0}, {1u << 20, 0xFFFF, 0xFFFF}};
+  for (const auto& c : cases) {
+    const HandshakeLimits limits = handshakeLimitsFor(c.queue);
+    EXPECT_EQ(limits.xon, c.xon) << c.queue;
+    EXPECT_EQ(limits.xoff, c.xoff) << c.queue;
   }
 }
 

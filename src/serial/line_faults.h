@@ -17,7 +17,6 @@ enum class LineStep {
   kReadRequest,   // the read request could not be made
   kWait,          // waiting for a line failed during the run
   kCount,         // asking how much is queued failed during the run
-  kCheck,         // the line's error state turned bad during the run
   kStepCount,     // not a step: how many there are
 };
 

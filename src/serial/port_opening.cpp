@@ -63,7 +63,12 @@ LineFault setUpLine(const PortRequest& request, SerialLine& line, std::FILE* con
                  shownDevicePath(request.portName).c_str(), static_cast<int>(s.baudRate), 8,
                  static_cast<int>(s.parity), static_cast<int>(s.stopBits));
   }
-  return line.configure(request.line);
+  const LineFault fault = line.configure(request.line);
+  const std::string note = line.readingNote();
+  if (fault.step == LineStep::kNone && request.showSettings && !note.empty()) {
+    std::fprintf(console, "\n>>>%s %s\n", shownDevicePath(request.portName).c_str(), note.c_str());
+  }
+  return fault;
 }
 
 int reportFault(const PortRequest& request, const LineFault& fault, std::FILE* console) {

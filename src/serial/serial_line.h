@@ -72,6 +72,11 @@ class SerialLine {
   virtual size_t unsent() const = 0;
   virtual size_t awaitSent(std::chrono::milliseconds limit) = 0;
 
+  // How this port is read where that differs from the usual, for the user to
+  // know at debug levels (a driver that cannot say how much it holds);
+  // empty otherwise. Valid from open() on.
+  virtual std::string readingNote() const { return {}; }
+
   // The line errors the driver counted since open(); none where the port
   // keeps no counts (a pseudo-terminal, a network port). The worker's, or
   // the main thread's once the worker has stopped.

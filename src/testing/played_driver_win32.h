@@ -5,6 +5,11 @@
 // Reads complete at once with what the device has sent, or stay pending
 // until it sends more or the test ends them; writes complete at once unless
 // told to hang. Events are real ones: a completed request sets its event.
+// The input queue starts at 4,096 bytes and grows when asked to; the line
+// signals reach the wire at once. A request is bound to the thread that
+// issued it, as Windows binds it, unless the port is associated with a
+// completion port; a thread that ends with bound requests pending is
+// counted (Windows would hold its exit until they complete).
 #pragma once
 
 #include <windows.h>
@@ -60,13 +65,49 @@ class PlayedDriver {
   void refuseEventMasks() { refuseEventMasks_ = true; }
   // Writes from now on never complete, not even when cancelled.
   void hangWrites() { hangWrites_ = true; }
+  // Cancelled reads stay pending: a driver that ignores cancellation.
+  void ignoreCancellation() { ignoreCancellation_ = true; }
+  // The input queue stays at `bytes`: SetupComm cannot grow it, and
+  // SetCommState refuses handshake limits beyond it, as the sample driver
+  // does once its allocation failed.
+  void keepInputQueue(DWORD bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inputQueue_ = bytes;
+    queueFixed_ = true;
+  }
+  // GetCommProperties tells no queue size (0), as some virtual ports do.
+  void reportNoQueueSize() { reportNoQueueSize_ = true; }
+  // The limits the driver keeps until a DCB sets others.
+  void ownHandshakeLimits(WORD xonLim, WORD xoffLim) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    dcb_.XonLim = xonLim;
+    dcb_.XoffLim = xoffLim;
+  }
+  // Windows' own CDC driver: it sends the line state to the device only on
+  // a DTR request (or new line settings), so an RTS request alone waits
+  // for the next one.
+  void playCdcSignals() { cdc_ = true; }
 
   // --- what the line asked of the driver -----------------------------------
   DCB lastLineSettings() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return dcb_;
   }
-  DWORD inputQueueAsked() const { return inputQueue_; }
+  DWORD inputQueueAsked() const { return inputQueueAsked_; }
+  // What RTS and DTR are on the wire to the device.
+  bool wireRts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return wireRts_;
+  }
+  bool wireDtr() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return wireDtr_;
+  }
+  // Requests still pending, bound to their thread, when that thread ended.
+  int requestsPendingAtThreadExit() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pendingAtThreadExit_;
+  }
   bool readPending() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return pendingRead_ != nullptr;
@@ -87,6 +128,27 @@ class PlayedDriver {
   }
   static HANDLE port() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x5E7C)); }
 
+  // Counts, as the thread ends, the requests it issued that are still pending.
+  struct ThreadExitWatch {
+    ~ThreadExitWatch() {
+      if (PlayedDriver* d = current()) d->threadEnded(GetCurrentThreadId());
+    }
+  };
+  void threadEnded(DWORD thread) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [request, issuer] : boundTo_) {
+      if (issuer == thread) ++pendingAtThreadExit_;
+    }
+  }
+  // Under mutex_: a request issued now is bound to this thread, unless the
+  // port has a completion port.
+  void issued(OVERLAPPED* o) {
+    if (completionPort_) return;
+    static thread_local ThreadExitWatch watch;
+    (void)watch;
+    boundTo_[o] = GetCurrentThreadId();
+  }
+
   // Under mutex_.
   void completeRead(DWORD error) {
     const DWORD n =
@@ -97,6 +159,7 @@ class PlayedDriver {
     pendingRead_ = nullptr;
   }
   void finish(OVERLAPPED* o, DWORD n, DWORD error) {
+    boundTo_.erase(o);
     errors_[o] = error;
     o->InternalHigh = n;
     o->Internal = error == 0 ? 0 : 0xC0000001;  // not STATUS_PENDING: done
@@ -114,14 +177,45 @@ class PlayedDriver {
   }
   static BOOL WINAPI closeHandle(HANDLE) { return TRUE; }
   static BOOL WINAPI setupComm(HANDLE, DWORD in, DWORD) {
-    current()->inputQueue_ = in;
+    PlayedDriver& d = *current();
+    std::lock_guard<std::mutex> lock(d.mutex_);
+    d.inputQueueAsked_ = in;
+    if (in <= d.inputQueue_) return TRUE;  // a queue never shrinks
+    if (d.queueFixed_) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return FALSE;
+    }
+    d.inputQueue_ = in;
+    return TRUE;
+  }
+  static BOOL WINAPI getCommProperties(HANDLE, LPCOMMPROP prop) {
+    PlayedDriver& d = *current();
+    std::lock_guard<std::mutex> lock(d.mutex_);
+    std::memset(prop, 0, sizeof *prop);
+    prop->wPacketLength = sizeof *prop;
+    prop->dwCurrentRxQueue = d.reportNoQueueSize_ ? 0 : d.inputQueue_;
+    prop->dwCurrentTxQueue = d.reportNoQueueSize_ ? 0 : 1024;
+    return TRUE;
+  }
+  static BOOL WINAPI getCommState(HANDLE, LPDCB dcb) {
+    PlayedDriver& d = *current();
+    std::lock_guard<std::mutex> lock(d.mutex_);
+    *dcb = d.dcb_;
     return TRUE;
   }
   static BOOL WINAPI purgeComm(HANDLE, DWORD) { return TRUE; }
   static BOOL WINAPI setCommState(HANDLE, LPDCB dcb) {
     PlayedDriver& d = *current();
     std::lock_guard<std::mutex> lock(d.mutex_);
+    if (dcb->XonLim > d.inputQueue_ || dcb->XoffLim > d.inputQueue_) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
     d.dcb_ = *dcb;
+    d.rtsAsked_ = dcb->fRtsControl != RTS_CONTROL_DISABLE;
+    d.dtrAsked_ = dcb->fDtrControl != DTR_CONTROL_DISABLE;
+    d.wireRts_ = d.rtsAsked_;
+    d.wireDtr_ = d.dtrAsked_;
     return TRUE;
   }
   static BOOL WINAPI getCommTimeouts(HANDLE, LPCOMMTIMEOUTS t) {
@@ -153,6 +247,7 @@ class PlayedDriver {
     PlayedDriver& d = *current();
     std::lock_guard<std::mutex> lock(d.mutex_);
     if (count != nullptr) d.readCountPointerGiven_ = true;
+    d.issued(o);
     d.pendingRead_ = o;
     d.pendingBuffer_ = static_cast<uint8_t*>(buffer);
     d.pendingWanted_ = wanted;
@@ -168,6 +263,7 @@ class PlayedDriver {
     PlayedDriver& d = *current();
     std::lock_guard<std::mutex> lock(d.mutex_);
     if (d.hangWrites_) {
+      d.issued(o);
       pending(o);
       return FALSE;
     }
@@ -191,18 +287,50 @@ class PlayedDriver {
   static BOOL WINAPI cancelIoEx(HANDLE, LPOVERLAPPED o) {
     PlayedDriver& d = *current();
     std::lock_guard<std::mutex> lock(d.mutex_);
+    if (d.ignoreCancellation_) return TRUE;
     if (d.pendingRead_ != nullptr && (o == nullptr || o == d.pendingRead_)) {
       d.completeRead(ERROR_OPERATION_ABORTED);
     }
     return TRUE;
   }
-  static BOOL WINAPI escapeCommFunction(HANDLE, DWORD) { return TRUE; }
+  // Signals in a handshake mode are the driver's: requests for them fail.
+  static BOOL WINAPI escapeCommFunction(HANDLE, DWORD code) {
+    PlayedDriver& d = *current();
+    std::lock_guard<std::mutex> lock(d.mutex_);
+    const bool rts = code == SETRTS || code == CLRRTS;
+    const bool dtr = code == SETDTR || code == CLRDTR;
+    if ((rts && d.dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE) ||
+        (dtr && d.dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE)) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    if (rts) {
+      d.rtsAsked_ = code == SETRTS;
+      if (!d.cdc_) d.wireRts_ = d.rtsAsked_;
+    }
+    if (dtr) {
+      d.dtrAsked_ = code == SETDTR;
+      d.wireDtr_ = d.dtrAsked_;
+      d.wireRts_ = d.rtsAsked_;
+    }
+    return TRUE;
+  }
+  // The association is noted; the port handed back is a real one, that
+  // never receives a packet.
+  static HANDLE WINAPI createIoCompletionPort(HANDLE file, HANDLE, ULONG_PTR, DWORD) {
+    PlayedDriver& d = *current();
+    std::lock_guard<std::mutex> lock(d.mutex_);
+    if (file == port()) d.completionPort_ = true;
+    return CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+  }
 
   static constexpr CommFunctions kTable = {
-      createFile,      closeHandle,         setupComm,   purgeComm,          setCommState,
-      getCommTimeouts, setCommTimeouts,     setCommMask, clearCommError,     readFile,
-      writeFile,       getOverlappedResult, cancelIoEx,  escapeCommFunction,
-  };
+      createFile,         closeHandle,           setupComm,
+      purgeComm,          setCommState,          getCommState,
+      getCommProperties,  getCommTimeouts,       setCommTimeouts,
+      setCommMask,        clearCommError,        readFile,
+      writeFile,          getOverlappedResult,   cancelIoEx,
+      escapeCommFunction, createIoCompletionPort};
 
   mutable std::mutex mutex_;
   std::string incoming_;
@@ -210,11 +338,24 @@ class PlayedDriver {
   uint8_t* pendingBuffer_ = nullptr;
   DWORD pendingWanted_ = 0;
   std::map<OVERLAPPED*, DWORD> errors_;
+  // Pending requests bound to a thread, and the thread that issued each.
+  std::map<OVERLAPPED*, DWORD> boundTo_;
+  int pendingAtThreadExit_ = 0;
+  bool completionPort_ = false;
   DWORD clearCommErrorFailure_ = 0;
   int answersLeft_ = 0;
   DWORD lineErrors_ = 0;
   DCB dcb_{};
-  std::atomic<DWORD> inputQueue_{0};
+  DWORD inputQueue_ = 4096;
+  bool queueFixed_ = false;
+  bool rtsAsked_ = false;
+  bool dtrAsked_ = false;
+  bool wireRts_ = false;
+  bool wireDtr_ = false;
+  std::atomic<DWORD> inputQueueAsked_{0};
+  std::atomic<bool> reportNoQueueSize_{false};
+  std::atomic<bool> ignoreCancellation_{false};
+  std::atomic<bool> cdc_{false};
   std::atomic<bool> refuseEventMasks_{false};
   std::atomic<bool> hangWrites_{false};
   std::atomic<bool> readCountPointerGiven_{false};

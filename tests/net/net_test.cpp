@@ -1,8 +1,13 @@
 // Network ports: sercap against a real ser2net serving a pseudo-terminal,
 // and against a fake server for the refusals ser2net never makes.
+#include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -19,18 +24,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class NetworkRunTest : public SercapTest {
- protected:
-  // Waits until the capture file begins with `text`.
-  bool awaitCaptured(const std::string& file, const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (workFile(file).rfind(text, 0) != 0) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(50ms);
-    }
-    return true;
-  }
-};
+// Whole-program runs against a network port.
+using NetworkRunTest = SercapTest;
 
 // Servers played by the test itself, for what ser2net never does.
 using PlayedServerTest = NetworkRunTest;
@@ -39,16 +34,6 @@ class NetTest : public NetworkRunTest {
  protected:
   void SetUp() override {
     if (Ser2net::binary().empty()) GTEST_SKIP() << "ser2net is not installed";
-  }
-
-  // Starts sercap on `url` and waits until its first transmission (the
-  // default "^") reached the device, which proves the line ready.
-  std::unique_ptr<ProgramRun> startOnNet(PtyDevice& device, const std::string& url,
-                                         std::vector<std::string> args) {
-    args.insert(args.begin(), {url, "-ntx", "1"});
-    auto run = start(args);
-    if (!awaitTransmission(device, *run)) return nullptr;
-    return run;
   }
 };
 
@@ -74,7 +59,8 @@ TEST_F(NetTest, CapturesByteExactUntilCtrlZ) {
     PtyDevice device;
     Ser2net server(device.slavePath());
     const std::string file = rfc2217 ? "rfc.spt" : "tcp.spt";
-    auto run = startOnNet(device, urlFor(server, rfc2217), {"-filteroff", "-f", file, "-t", "20"});
+    auto run = startOn(device, urlFor(server, rfc2217),
+                       {"-ntx", "1", "-filteroff", "-f", file, "-t", "20"});
     ASSERT_NE(run, nullptr);
     const std::string text = everyByte() + "end\n";
     ASSERT_TRUE(device.send(text + "\x1a\n"));
@@ -93,13 +79,13 @@ TEST_F(NetTest, LineSettingsArriveAtTheDevice) {
     uint32_t rate;
     bool odd, twoStops;
   } cases[] = {
-      {{"-r", "115200", "-po", "-s", "2"}, 115200, true, true},
-      {{"-r", "19200"}, 19200, false, false},
+      {{"-ntx", "1", "-r", "115200", "-po", "-s", "2"}, 115200, true, true},
+      {{"-ntx", "1", "-r", "19200"}, 19200, false, false},
   };
   for (const auto& c : cases) {
     PtyDevice device;
     Ser2net server(device.slavePath());
-    auto run = startOnNet(device, server.rfc2217Url(), c.args);
+    auto run = startOn(device, server.rfc2217Url(), c.args);
     ASSERT_NE(run, nullptr);
     termios mode{};
     ASSERT_EQ(tcgetattr(device.slaveFd(), &mode), 0);
@@ -151,11 +137,11 @@ TEST_F(NetTest, ServerStoppedMidCaptureIsALineFailure) {
     SCOPED_TRACE(rfc2217 ? "rfc2217" : "tcp");
     PtyDevice device;
     Ser2net server(device.slavePath());
-    auto run = startOnNet(device, urlFor(server, rfc2217), {"-f", "cap.spt", "-t", "20"});
+    auto run = startOn(device, urlFor(server, rfc2217), {"-ntx", "1", "-f", "cap.spt", "-t", "20"});
     ASSERT_NE(run, nullptr);
     // Ctrl-Y flushes the capture file, so the line shows there before the end.
     ASSERT_TRUE(device.send("first line\n\x19second"));
-    ASSERT_TRUE(awaitCaptured("cap.spt", "first line\r\n"));
+    ASSERT_TRUE(awaitWorkFile("cap.spt", "first line\r\n", 20s).starts_with("first line\r\n"));
     server.stop();
     ProgramResult result = finish(*run);
     EXPECT_EQ(result.status, 32) << result.out;
@@ -176,7 +162,7 @@ TEST_F(NetTest, ReconnectWaitsForARestartedServer) {
     auto run = start({url, "--reconnect", "-ntx", "2", "-t", "30", "-f", file});
     ASSERT_TRUE(awaitTransmission(device, *run));
     ASSERT_TRUE(device.send("one\npart"));
-    ASSERT_TRUE(awaitCaptured(file, "one\r\npart"));
+    ASSERT_TRUE(awaitWorkFile(file, "one\r\npart", 20s).starts_with("one\r\npart"));
     server.stop();
     ASSERT_TRUE(awaitOutput(*run, "\n>>>port " + url + " lost, error : ")) << run->outputSoFar();
     // Refused for more than a pass before the server is back.
@@ -192,6 +178,49 @@ TEST_F(NetTest, ReconnectWaitsForARestartedServer) {
     EXPECT_EQ(result.status, 0) << result.out;
     EXPECT_EQ(workFile(file), "one\r\npartial\r\ntwo\r\n");
   }
+}
+
+// A server whose machine stops answering once the connection is lost:
+// each try to reach it again ends within a second, so the supervisor's
+// passes keep their pace and the time-out ends the run on time (as a line
+// failure, the port being away), not a connect limit per pass later.
+using SilentServerTest = SercapTest;
+
+TEST_F(SilentServerTest, TriesToReachItAgainKeepThePassesPace) {
+  // A queue of one: once it holds a connection never accepted, the server
+  // answers no further one.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string url = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+  auto run = start({url, "--reconnect", "-t", "3", "-f", "cap.spt"});
+  pollfd waiting = {listener, POLLIN, 0};
+  ASSERT_EQ(::poll(&waiting, 1, 20000), 1) << run->outputSoFar();
+  const int client = ::accept(listener, nullptr, nullptr);
+  ASSERT_GE(client, 0);
+  const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::send(client, "one\n", 4, 0), 4);
+  const auto lost = std::chrono::steady_clock::now();
+  ::close(client);
+  ProgramResult result = finish(*run);
+  const auto afterLoss = std::chrono::steady_clock::now() - lost;
+  ::close(filler);
+  ::close(listener);
+
+  EXPECT_EQ(result.status, 32) << result.out;
+  EXPECT_NE(result.out.find("\n>>>port " + url + " lost, error : "), std::string::npos)
+      << result.out;
+  EXPECT_EQ(workFile("cap.spt"), "one\r\n");
+  // Three passes of about a second; a try held to the connect limit would
+  // make each of them five.
+  EXPECT_LT(afterLoss, 9s);
 }
 
 // A server that sends commands without end, faster than they are decoded,
@@ -222,7 +251,7 @@ TEST_F(PlayedServerTest, FloodOfCommandsHoldsNoEnd) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     auto run = start(args);
     if (c.signalNumber != 0) {
-      ASSERT_TRUE(awaitCaptured("out.spt", "before\r\n"));
+      ASSERT_TRUE(awaitWorkFile("out.spt", "before\r\n", 20s).starts_with("before\r\n"));
       run->signal(c.signalNumber);
     }
     // The flood lasts as long as the connection: a run it held would never end.
@@ -263,7 +292,7 @@ TEST_F(PlayedServerTest, RateOfZeroOrLessIsRefusedBeforeAnythingIsSent) {
 TEST_F(PlayedServerTest, SuspendedOutputWaitsForResume) {
   FakeComPortServer server(FakeComPortServer::Behaviour::kSuspends);
   auto run = start({server.url(), "-tx", "X", "-ntx", "-1", "-t", "30", "-d", "-f", "out.spt"});
-  ASSERT_TRUE(awaitCaptured("out.spt", "held\r\n"));
+  ASSERT_TRUE(awaitWorkFile("out.spt", "held\r\n", 20s).starts_with("held\r\n"));
   // Long enough for two passes, each with its transmission.
   std::this_thread::sleep_for(2500ms);
   EXPECT_EQ(server.data(), "") << "sent while suspended";
@@ -318,7 +347,7 @@ TEST_F(NetTest, ConnectionRefusedIsAnOpenFailure) {
 TEST_F(NetTest, SecondClientFindsThePortHeld) {
   PtyDevice device;
   Ser2net server(device.slavePath());
-  auto first = startOnNet(device, server.rfc2217Url(), {"-f", "first.spt", "-t", "20"});
+  auto first = startOn(device, server.rfc2217Url(), {"-ntx", "1", "-f", "first.spt", "-t", "20"});
   ASSERT_NE(first, nullptr);
   auto second = start({server.rfc2217Url(), "-f", "second.spt", "-t", "20"});
   ProgramResult refused = finish(*second);
@@ -340,8 +369,8 @@ TEST_F(NetTest, SignalsThroughTheComPortOption) {
     SCOPED_TRACE(rfc2217 ? "rfc2217" : "tcp");
     PtyDevice device;
     Ser2net server(device.slavePath());
-    auto run = startOnNet(device, urlFor(server, rfc2217),
-                          {"-setsignal", "SETDTR,777777,SETBREAK,CLRBREAK", "-t", "20"});
+    auto run = startOn(device, urlFor(server, rfc2217),
+                       {"-ntx", "1", "-setsignal", "SETDTR,777777,SETBREAK,CLRBREAK", "-t", "20"});
     ASSERT_NE(run, nullptr);
     ASSERT_TRUE(device.send("\x1a\n"));
     ProgramResult result = finish(*run);

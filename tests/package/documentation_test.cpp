@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "control/command_line.h"
+#include "control/help.h"
 #include "sim_options.h"
 
 namespace {
@@ -26,12 +29,23 @@ std::string readFile(const std::string& path) {
   return text.str();
 }
 
-// The option words named in the tags of a page's OPTIONS section: the line
-// after each ".TP". Written "\-" in the page source.
-std::set<std::string> documentedOptions(const std::string& page) {
+// Option words by the group they are listed under.
+using OptionGroups = std::map<std::string, std::set<std::string>>;
+
+std::set<std::string> allWords(const OptionGroups& groups) {
+  std::set<std::string> words;
+  for (const auto& [group, members] : groups) words.insert(members.begin(), members.end());
+  return words;
+}
+
+// The option words named in the tags of a page's OPTIONS section (the line
+// after each ".TP", written "\-" in the page source), by the ".SS" they
+// stand under ("" before any).
+OptionGroups documentedGroups(const std::string& page) {
   static const std::regex kWord(R"((\\-)+[A-Za-z0-9]+(\\-[A-Za-z0-9]+)*)");
   static const std::regex kRoffDash(R"(\\-)");
-  std::set<std::string> words;
+  OptionGroups groups;
+  std::string group;
   std::istringstream lines(page);
   bool inOptions = false;
   bool tagLine = false;
@@ -41,14 +55,19 @@ std::set<std::string> documentedOptions(const std::string& page) {
       continue;
     }
     if (!inOptions) continue;
+    if (line.rfind(".SS ", 0) == 0) group = line.substr(4);
     if (tagLine) {
       for (std::sregex_iterator m(line.begin(), line.end(), kWord), end; m != end; ++m) {
-        words.insert(std::regex_replace(m->str(), kRoffDash, "-"));
+        groups[group].insert(std::regex_replace(m->str(), kRoffDash, "-"));
       }
     }
     tagLine = line == ".TP";
   }
-  return words;
+  return groups;
+}
+
+std::set<std::string> documentedOptions(const std::string& page) {
+  return allWords(documentedGroups(page));
 }
 
 std::set<std::string> optionTableWords(bool onlyValueOptions) {
@@ -78,26 +97,75 @@ TEST(ManualPage, SercapDocumentsExactlyTheParsersOptions) {
          "and no other option may have one";
 }
 
-// The option words in the README's options overview: each backquoted text
-// under "## Options" that begins with a dash names one ("`-f FILE`").
-std::set<std::string> readmeOverviewOptions(const std::string& readme) {
+// The README's options overview: the rows of the table under "## Options",
+// each "| group | ... |", and in each every backquoted text that begins with
+// a dash ("`-f FILE`") names an option.
+OptionGroups readmeOverviewGroups(const std::string& readme) {
+  static const std::regex kRow(R"(^\| ([^|]+) \|(.*)$)");
   static const std::regex kWord(R"(`(--?[A-Za-z0-9]+(-[A-Za-z0-9]+)*))");
   const size_t start = readme.find("\n## Options\n");
   EXPECT_NE(start, std::string::npos) << "README.md has no \"## Options\" section";
   if (start == std::string::npos) return {};
   const size_t end = readme.find("\n## ", start + 1);
-  const std::string section = readme.substr(start, end - start);
-  std::set<std::string> words;
-  for (std::sregex_iterator m(section.begin(), section.end(), kWord), last; m != last; ++m) {
-    words.insert((*m)[1].str());
+  std::istringstream lines(readme.substr(start, end - start));
+  OptionGroups groups;
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch row;
+    if (!std::regex_match(line, row, kRow)) continue;
+    const std::string cells = row[2].str();
+    for (std::sregex_iterator m(cells.begin(), cells.end(), kWord), last; m != last; ++m) {
+      groups[row[1].str()].insert((*m)[1].str());
+    }
   }
-  return words;
+  return groups;
+}
+
+// The --help text's groups: a heading line ("Port and file:"), then its
+// options, one an indented line ("  -f FILE ...", "  --timestamps[=...").
+OptionGroups helpGroups() {
+  char* text = nullptr;
+  size_t size = 0;
+  std::FILE* out = ::open_memstream(&text, &size);
+  EXPECT_NE(out, nullptr);
+  if (out == nullptr) return {};
+  printHelp(out, "sercap");
+  std::fclose(out);
+  std::istringstream lines(std::string(text, size));
+  std::free(text);
+  static const std::regex kOption(R"(^  (--?[A-Za-z0-9-]+)[ \[])");
+  OptionGroups groups;
+  std::string group;
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    if (!line.empty() && line[0] != ' ' && line.back() == ':') {
+      group = line.substr(0, line.size() - 1);
+    } else if (std::regex_search(line, m, kOption)) {
+      groups[group].insert(m[1].str());
+    }
+  }
+  return groups;
 }
 
 TEST(Readme, OptionsOverviewNamesExactlyTheParsersOptions) {
-  EXPECT_EQ(readmeOverviewOptions(readFile(kSourceDir + "/README.md")), optionTableWords(false))
+  EXPECT_EQ(allWords(readmeOverviewGroups(readFile(kSourceDir + "/README.md"))),
+            optionTableWords(false))
       << "every option in kOptionWords belongs in the README's options overview, "
          "and no other option";
+}
+
+// A reader finds an option under the same group in --help, in the README's
+// overview and in the manual page.
+// (Skipped while --help lists its options under no headings.)
+TEST(Readme, OptionsOverviewGroupsTheOptionsAsHelpDoes) {
+  const OptionGroups help = helpGroups();
+  if (help.size() < 2) GTEST_SKIP() << "--help lists its options in no groups";
+  EXPECT_EQ(readmeOverviewGroups(readFile(kSourceDir + "/README.md")), help);
+}
+
+TEST(ManualPage, SercapGroupsTheOptionsAsHelpDoes) {
+  const OptionGroups help = helpGroups();
+  if (help.size() < 2) GTEST_SKIP() << "--help lists its options in no groups";
+  EXPECT_EQ(documentedGroups(readFile(kSourceDir + "/doc/sercap.1")), help);
 }
 
 TEST(ManualPage, SercapSimDocumentsItsOptions) {

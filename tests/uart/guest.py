@@ -31,7 +31,8 @@ WILL, WONT, DO, DONT = 251, 252, 253, 254
 def prepare(workdir, build):
     kernel = qemu_stage.fetch_kernel(workdir, KERNEL_PACKAGE)
     sercap = qemu_stage.build_sercap(workdir, build)
-    probe = qemu_stage.build_probe(workdir, os.path.join(HERE, "probe.c"))
+    probe = qemu_stage.build_probe(workdir, [os.path.join(HERE, "probe.c"),
+                                             os.path.join(HERE, "probe_port_io_x86.c")])
     initramfs = qemu_stage.pack_initramfs(workdir, {"sercap": sercap, "probe": probe})
     return kernel, initramfs
 

@@ -31,13 +31,17 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/io.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 enum { kMarkBefore = 0xa1, kMarkReady = 0xa2, kMarkAfter = 0xa3 };
+
+// The UART's I/O ports, where it has them: probe_port_io_x86.c, or
+// probe_port_io_none.c for a UART reached only through memory (no marks).
+int portAccess(unsigned long port);  // 1 when the 8 registers at port can be written
+void portWrite(int port, unsigned char value);
 
 static int scratchPort = -1;  // I/O address of the scratch register, or -1
 
@@ -48,7 +52,7 @@ static void fail(const char* what) {
 }
 
 static void mark(int value) {
-  if (scratchPort >= 0) outb((unsigned char)value, (unsigned short)scratchPort);
+  if (scratchPort >= 0) portWrite(scratchPort, (unsigned char)value);
 }
 
 static double now(void) {
@@ -175,7 +179,7 @@ static int run(int argc, char** argv) {
   struct serial_struct s;
   if (ioctl(fd, TIOCGSERIAL, &s) != 0) fail("TIOCGSERIAL");
   const int oldBaudBase = s.baud_base;
-  if (s.port != 0 && ioperm(s.port, 8, 1) == 0) {
+  if (s.port != 0 && portAccess(s.port)) {
     scratchPort = (int)s.port + 7;
   } else {
     printf("probe warning: no access to the UART's registers, no trace marks\n");

@@ -11,7 +11,8 @@ one-second transmission is also the host's cue that capture is running.
 import hashlib
 import re
 
-from qemu_stage import text_payload
+import qemu_stage
+from qemu_stage import Step, after_bytes, text_payload
 from results import MARK_BEFORE, MARK_READY, MARK_AFTER
 
 CTRL_Z = b"\x1a"
@@ -20,22 +21,17 @@ BREAK = object()  # in a feed: a break instead of bytes
 UART_CLOCK_BASE = 115200  # QEMU's 16550 takes its divisor against this rate
 
 
-class Step:
-    def __init__(self, name, command, check, feed=None, seconds=40):
-        self.name = name
-        self.command = command
-        self.check = check
-        self.feed = feed
-        self.seconds = seconds
-
-
-def sercap(args, wait="-k", lines=None, clock=None, limit=20, capture=None, digest=False):
+def sercap(args, wait="-k", lines=None, clock=None, limit=20, capture=None, digest=False,
+           device=None):
     """The guest line: the probe runs sercap with args, then everything comes back.
 
     wait: once sercap has transmitted, end it ("-k") or hang the line up ("-H");
-    False: let it run to its end.
+    False: let it run to its end. device: the port the probe holds, when not
+    the probe's own default (/dev/ttyS1).
     """
     opts = ["-b 1200", "-T %d" % limit, "-o /tmp/out"]
+    if device is not None:
+        opts.append("-d " + device)
     if lines is not None:
         opts.append("-l " + lines)
     if clock is not None:
@@ -69,33 +65,8 @@ def after_cue(*parts):
     return feed
 
 
-def after_bytes(count, *parts):
-    """A feed: once the host has received count bytes, send parts."""
-    state = {"sent": False}
-
-    def feed(guest):
-        if not state["sent"] and len(guest.device_rx) >= count:
-            state["sent"] = True
-            for part in parts:
-                guest.send_device(part)
-
-    return feed
-
-
-class Checks:
-    """Collects what went wrong in one step."""
-
-    def __init__(self, r):
-        self.r = r
-        self.problems = []
-
-    def expect(self, ok, what):
-        if not ok:
-            self.problems.append(what)
-        return ok
-
-    def status(self, want):
-        self.expect(self.r.status == want, "sercap status %s, expected %s" % (self.r.status, want))
+class Checks(qemu_stage.Checks):
+    """The UART stage's checks: the probe's readings and the trace."""
 
     def probe(self, tag, **want):
         got = self.r.probe.get(tag)
@@ -206,7 +177,7 @@ def check_signals(r):
     return c.problems
 
 
-def capture_step(name, options, size, seed):
+def capture_step(name, options, size, seed, device="/dev/ttyS1"):
     payload = text_payload(size, seed)
     stored = payload.replace(b"\n", b"\r\n")
     digest = hashlib.md5(stored).hexdigest()
@@ -221,8 +192,8 @@ def capture_step(name, options, size, seed):
         return c.problems
 
     return Step(name,
-                sercap("/dev/ttyS1 %s -tx . -ntx 1 -t 10 -f /tmp/cap.spt" % options, wait=False,
-                       limit=90, capture="/tmp/cap.spt", digest=True),
+                sercap("%s %s -tx . -ntx 1 -t 10 -f /tmp/cap.spt" % (device, options), wait=False,
+                       limit=90, capture="/tmp/cap.spt", digest=True, device=device),
                 check, feed=after_cue(payload, CTRL_Z + b"\n"), seconds=120)
 
 

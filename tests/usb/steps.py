@@ -15,7 +15,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from qemu_stage import text_payload  # noqa: E402
+import qemu_stage  # noqa: E402
+from qemu_stage import after_bytes, text_payload  # noqa: E402
 
 CTRL_Z_LF = b"\x1a\n"
 FTDI, ACM, GADGET = "/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyGS0"
@@ -58,15 +59,11 @@ FILES = {"payload/acm": ACM_PAYLOAD + CTRL_Z_LF, "payload/acm-unplug": ACM_UNPLU
          "payload/z": CTRL_Z_LF, "by-id-keeper": BY_ID_KEEPER}
 
 
-class Step:
+class Step(qemu_stage.Step):
     """plugged: whether the FTDI adapter is plugged in when the step starts."""
 
     def __init__(self, name, command, check, feed=None, seconds=40, plugged=True):
-        self.name = name
-        self.command = command
-        self.check = check
-        self.feed = feed
-        self.seconds = seconds
+        super().__init__(name, command, check, feed, seconds)
         self.plugged = plugged
 
 
@@ -113,19 +110,6 @@ def after_cue(*parts):
         if not state["sent"] and guest.device_rx:
             state["sent"] = True
             guest.mark_ready()
-            for part in parts:
-                guest.send_device(part)
-
-    return feed
-
-
-def after_bytes(count, *parts):
-    """An FTDI feed: once the host has received count bytes, send parts."""
-    state = {"sent": False}
-
-    def feed(guest):
-        if not state["sent"] and len(guest.device_rx) >= count:
-            state["sent"] = True
             for part in parts:
                 guest.send_device(part)
 
@@ -200,20 +184,8 @@ def replug_between(before, after):
     return feed
 
 
-class Checks:
-    """Collects what went wrong in one step."""
-
-    def __init__(self, r):
-        self.r = r
-        self.problems = []
-
-    def expect(self, ok, what):
-        if not ok:
-            self.problems.append(what)
-        return ok
-
-    def status(self, want):
-        self.expect(self.r.status == want, "sercap status %s, expected %s" % (self.r.status, want))
+class Checks(qemu_stage.Checks):
+    """The USB stage's checks: the capture file's size and digest."""
 
     def stored(self, payload):
         want = payload.replace(b"\n", b"\r\n")

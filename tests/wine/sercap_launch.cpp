@@ -5,9 +5,12 @@
 // only the low 8 bits of a status on to Linux, so the whole-program tests
 // start sercap.exe through this. The launcher changes nothing the child
 // inherits: a launcher that ignored Ctrl-C would make its child ignore it too.
+// Unless SERCAP_LAUNCH_GROUP is "new": the child then starts in a process
+// group of its own, with Ctrl-C disabled, as a rack may start it.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -60,8 +63,11 @@ int wmain(int argc, wchar_t** argv) {
       SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     }
   }
+  const wchar_t* group = _wgetenv(L"SERCAP_LAUNCH_GROUP");
+  const bool newGroup = group != nullptr && std::wstring(group) == L"new";
+  const DWORD flags = newGroup ? CREATE_NEW_PROCESS_GROUP : 0;
   PROCESS_INFORMATION child;
-  if (!CreateProcessW(argv[2], commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+  if (!CreateProcessW(argv[2], commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                       &startup, &child)) {
     std::fprintf(stderr, "sercap-launch: cannot start the program: %lu\n", GetLastError());
     return 2;

@@ -4,15 +4,11 @@
 
 #include <string>
 
+#include "testing/bytes.h"
+
 using namespace telnet;
 
 namespace {
-
-std::string bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) out.push_back(static_cast<char>(v));
-  return out;
-}
 
 std::string answer(uint8_t command, uint8_t value) {
   return bytes({255, 250, 44, command + comport::kServerOffset, value, 255, 240});

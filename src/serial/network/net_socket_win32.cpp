@@ -1,6 +1,7 @@
 // NetSocket on Windows: a non-blocking Winsock socket. The wait looks at the
 // socket in slices of 50 ms between which it notices wake(), which keeps it
 // to plain select() (the one wait every Winsock, Wine's too, does alike).
+// Starting Winsock and connecting are net_connect_win32.cpp's.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -8,8 +9,10 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "serial/network/deadline_call.h"
+#include "serial/network/net_connect_win32.h"
 #include "serial/network/net_socket.h"
 
 const int NetSocket::kClosedError = WSAECONNRESET;
@@ -70,12 +73,10 @@ int lookUp(const std::string& host, const std::string& port, Clock::time_point d
   }
 }
 
-bool startWinsock() {
-  static const bool started = [] {
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
-  return started;
+// 0, or why Winsock could not start; asked once.
+int startWinsock() {
+  static const int error = startWinsockWith(WSAStartup);
+  return error;
 }
 
 // select() on one socket for up to `ms`; sets the three answers.
@@ -96,48 +97,6 @@ int selectOne(SOCKET s, bool forWrite, int ms, bool* readable, bool* writable, b
   return 0;
 }
 
-int connectOne(const addrinfo& a, Clock::time_point deadline, SOCKET* out) {
-  SOCKET s = ::socket(a.ai_family, a.ai_socktype, a.ai_protocol);
-  if (s == INVALID_SOCKET) return WSAGetLastError();
-  u_long nonBlocking = 1;
-  ioctlsocket(s, FIONBIO, &nonBlocking);
-  int err = 0;
-  if (::connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) == SOCKET_ERROR) {
-    err = WSAGetLastError();
-    if (err == WSAEWOULDBLOCK) {
-      // A failed connect shows in the error set; select() waits for either.
-      fd_set writes, errors;
-      FD_ZERO(&writes);
-      FD_ZERO(&errors);
-      FD_SET(s, &writes);
-      FD_SET(s, &errors);
-      const int ms = millisLeft(deadline);
-      timeval limit = {ms / 1000, (ms % 1000) * 1000};
-      int n = ::select(0, nullptr, &writes, &errors, &limit);
-      int length = sizeof err;
-      if (n == 0) {
-        err = WSAETIMEDOUT;
-      } else if (n == SOCKET_ERROR) {
-        err = WSAGetLastError();
-      } else if (FD_ISSET(s, &errors)) {
-        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &length);
-        if (err == 0) err = WSAECONNREFUSED;
-      } else {
-        err = 0;
-      }
-    }
-  }
-  if (err != 0) {
-    closesocket(s);
-    return err;
-  }
-  // Transmissions are short texts: they go out at once.
-  BOOL one = TRUE;
-  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-  *out = s;
-  return 0;
-}
-
 }  // namespace
 
 NetSocket::NetSocket() : impl_(new Impl) {}
@@ -149,17 +108,13 @@ NetSocket::~NetSocket() {
 
 int NetSocket::connect(const std::string& host, const std::string& port,
                        std::chrono::milliseconds timeout) {
-  if (!startWinsock()) return WSAGetLastError();
+  if (int err = startWinsock()) return err;
   const auto deadline = Clock::now() + timeout;
   addrinfo* found = nullptr;
   if (int err = lookUp(host, port, deadline, &found)) return err;
-  int err = WSAETIMEDOUT;
-  for (const addrinfo* a = found; a != nullptr && millisLeft(deadline) > 0; a = a->ai_next) {
-    err = connectOne(*a, deadline, &impl_->socket);
-    if (err == 0) break;
-  }
+  const std::vector<ConnectTarget> targets = connectTargets(found);
   freeaddrinfo(found);
-  return err;
+  return connectFirst(targets, deadline, &impl_->socket);
 }
 
 bool NetSocket::isOpen() const {

@@ -32,8 +32,9 @@ int NetworkLine::open(const std::string& argument) {
   int err = parseNetworkPort(argument, &address);
   if (err != 0) return err;
   rfc2217_ = address.rfc2217;
-  return socket_.connect(address.host, address.port,
-                         std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout));
+  const std::chrono::milliseconds limit = openedBefore_ ? kRetryConnectTimeout : kConnectTimeout;
+  openedBefore_ = true;
+  return socket_.connect(address.host, address.port, limit);
 }
 
 // A line opened again (after a lost connection) starts as a new one.

@@ -34,6 +34,10 @@ class NetworkLine final : public SerialLine {
   // agreement to option 44 and for its answers to the settings.
   static constexpr std::chrono::seconds kConnectTimeout{5};
   static constexpr std::chrono::seconds kAnswerTimeout{2};
+  // How long a later open, a try to reach the server again, waits for the
+  // connection: the supervisor tries between its one-second passes, which a
+  // try must not hold up, where the server's machine does not answer.
+  static constexpr std::chrono::milliseconds kRetryConnectTimeout{900};
 
   // With `trace`, the server's answers during configure() are printed there.
   explicit NetworkLine(std::FILE* trace = nullptr) : trace_(trace) {}
@@ -41,7 +45,8 @@ class NetworkLine final : public SerialLine {
   NetworkLine& operator=(const NetworkLine&) = delete;
 
   // Connects to `argument` (rfc2217:// or tcp://): 0, EINVAL for a malformed
-  // argument, or the system's error.
+  // argument, or the system's error. The first open waits kConnectTimeout,
+  // every later one kRetryConnectTimeout.
   int open(const std::string& argument) override;
   bool isOpen() const override { return socket_.isOpen(); }
   // Nothing to discard: for rfc2217:// configure() drops whatever arrives
@@ -91,6 +96,7 @@ class NetworkLine final : public SerialLine {
   std::FILE* trace_;
   NetSocket socket_;
   bool rfc2217_ = false;
+  bool openedBefore_ = false;
   std::unique_ptr<ComPortSession> session_;
   telnet::Decoder decoder_;
 

@@ -5,15 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "testing/bytes.h"
+
 using namespace telnet;
 
 namespace {
-
-std::string bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) out.push_back(static_cast<char>(v));
-  return out;
-}
 
 // Writes every command it is handed as text, so that a whole decode can be
 // compared as one string.
