@@ -289,13 +289,7 @@ size_t DeviceLine::take(uint8_t* buffer, size_t max) {
 }
 
 bool DeviceLine::lineWaiting() const {
-  const Impl& m = *impl_;
-  if (m.queue.lineEventPending()) return true;
-  // Read by arrival, the worker has emptied the queue: the wait returns at
-  // once when the driver holds more. A hang-up is not "more".
-  if (!m.queue.readingByArrival() || m.fd < 0) return false;
-  struct pollfd p = {m.fd, POLLIN, 0};
-  return ::poll(&p, 1, 0) == 1 && p.revents == POLLIN;
+  return impl_->queue.lineEventPending();
 }
 
 int DeviceLine::check() const {

@@ -2,8 +2,9 @@
 // in from the driver wait here for the capture worker, and a line feed
 // entering the queue is the line event that wakes the worker: sercap relies
 // on no driver's event character. A full queue counts as a line event too, so
-// that no byte is ever dropped here for want of room. Read by arrival, any
-// byte queued is a line event: a prompt has no line feed after it.
+// that no byte is ever dropped here for want of room. Read by arrival, every
+// byte counts as a line feed does, and a byte still queued is a line event
+// too: a prompt has no line feed after it.
 // Used by the worker thread alone.
 #pragma once
 
@@ -25,14 +26,15 @@ class InputQueue {
     lineFeedPending_ = false;
   }
 
-  // Whether any byte queued is a line event, not only a line feed. Kept by
-  // clear().
+  // Whether any byte is a line event, not only a line feed. Kept by clear().
   void readByArrival(bool on) { byArrival_ = on; }
-  bool readingByArrival() const { return byArrival_; }
 
-  // Whether a line feed has entered since the last takeLineEvent(), or the
-  // queue is full; read by arrival, whether any byte waits.
-  bool lineEventPending() const { return byArrival_ ? count_ != 0 : lineFeedPending_ || full(); }
+  // Whether a line feed (read by arrival, any byte) has entered since the
+  // last takeLineEvent(), or the queue is full; read by arrival, also
+  // whether any byte waits.
+  bool lineEventPending() const {
+    return lineFeedPending_ || full() || (byArrival_ && count_ != 0);
+  }
   // Answers lineEventPending() and starts looking for the next line feed.
   bool takeLineEvent() {
     if (!lineEventPending()) return false;
@@ -48,7 +50,7 @@ class InputQueue {
     return bytes_ + head_ + count_;
   }
   void commit(size_t n) {
-    if (!byArrival_ && std::memchr(bytes_ + head_ + count_, '\n', n) != nullptr) {
+    if (byArrival_ ? n != 0 : std::memchr(bytes_ + head_ + count_, '\n', n) != nullptr) {
       lineFeedPending_ = true;
     }
     count_ += n;

@@ -71,16 +71,20 @@ TEST(InputQueue, LineFeedOrFullQueueIsOneLineEvent) {
   EXPECT_FALSE(queue->lineEventPending());
 }
 
-// Read by arrival, a prompt without a line feed wakes the worker, and it
-// keeps doing so until it has been taken; clear() keeps the mode.
-TEST(InputQueue, ReadByArrivalAnyQueuedByteIsALineEvent) {
+// Read by arrival, a prompt without a line feed wakes the worker, and so
+// does a byte still queued; bytes that enter while the worker takes what
+// woke it make the next wait return at once, as a line feed does; clear()
+// keeps the mode.
+TEST(InputQueue, ReadByArrivalEveryByteIsALineEvent) {
   auto queue = std::make_unique<InputQueue>();
   queue->readByArrival(true);
   EXPECT_FALSE(queue->takeLineEvent());
-  readInPlace(*queue, "login: ");
+  readInPlace(*queue, "login");
   EXPECT_TRUE(queue->takeLineEvent());
   EXPECT_TRUE(queue->takeLineEvent()) << "a byte still queued is still a line event";
+  appendText(*queue, ": ");
   EXPECT_EQ(takeAll(*queue), "login: ");
+  EXPECT_TRUE(queue->takeLineEvent()) << "bytes entered after the wake-up";
   EXPECT_FALSE(queue->takeLineEvent()) << "an emptied queue wakes nobody";
   queue->clear();
   appendText(*queue, "=> ");
