@@ -4,8 +4,11 @@
 
 #include <cctype>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <string_view>
 
+#include "control/escaped_text.h"
 #include "control/port_argument.h"
 #include "serial/port_names.h"
 
@@ -64,6 +67,41 @@ ParseOutcome replaceSplitMarker(const OptionUse& use, uint8_t* marker, const cha
 
 namespace {
 
+// A text looked for in what arrives: escapes decoded, 1 to 4096 bytes.
+std::optional<std::string> textToFind(const char* value) {
+  std::optional<std::string> text = decodeEscapes(value);
+  if (text && (text->empty() || text->size() > DialogueSettings::kMaxText)) return std::nullopt;
+  return text;
+}
+
+}  // namespace
+
+ParseOutcome addEndText(const OptionUse& use) {
+  std::optional<std::string> text = textToFind(use.value);
+  if (!text) return ParseOutcome::kUsage;
+  use.settings.dialogue.endTexts.push_back(std::move(*text));
+  return ParseOutcome::kRun;
+}
+
+ParseOutcome addExpectedText(const OptionUse& use) {
+  std::optional<std::string> text = textToFind(use.value);
+  if (!text || use.result.sendDue) return ParseOutcome::kUsage;
+  use.settings.dialogue.steps.push_back({std::move(*text), ""});
+  use.result.sendDue = true;
+  return ParseOutcome::kRun;
+}
+
+// The data may be empty: a step that only waits for its text.
+ParseOutcome addSentData(const OptionUse& use) {
+  std::optional<std::string> data = decodeEscapes(use.value);
+  if (!data || !use.result.sendDue) return ParseOutcome::kUsage;
+  use.settings.dialogue.steps.back().send = std::move(*data);
+  use.result.sendDue = false;
+  return ParseOutcome::kRun;
+}
+
+namespace {
+
 bool isPortArgument(const char* arg) {
   // "com3" too: Windows' device names ignore case. A path names a serial
   // device directly on POSIX systems; rfc2217:// and tcp:// name a port on
@@ -117,6 +155,10 @@ ParseResult parseCommandLine(int argc, char** argv, CaptureSettings& settings, s
     }
     result.outcome = applyOption(argc, argv, &i, settings, result, out);
     if (result.outcome != ParseOutcome::kRun) return result;
+  }
+  if (result.sendDue) {
+    result.outcome = ParseOutcome::kUsage;
+    return result;
   }
   if (settings.logLevel >= 1) {
     std::fprintf(out, ">>>options: -t %d -f %s ", settings.timeoutSeconds, settings.outputPath);

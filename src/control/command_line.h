@@ -24,6 +24,8 @@ struct ParseResult {
   ParseOutcome outcome = ParseOutcome::kRun;
   // Whether capture starts inside a segment; "-md" and "-mh" start outside.
   bool startInSegment = true;
+  // An --expect waits for the --send that pairs with it.
+  bool sendDue = false;
 };
 
 // What an option's handler works on.
@@ -84,6 +86,13 @@ ParseOutcome useSplitMarkers(const OptionUse& use, bool showRejected);
 // first: the marker must be '^' at this moment, or the order message is
 // printed ("-md|-mh option must be set before " and the option).
 ParseOutcome replaceSplitMarker(const OptionUse& use, uint8_t* marker, const char* option);
+
+// "--end-on", "--expect" and "--send": the value with its escapes decoded
+// (a bad escape is kUsage). A text looked for holds 1 to 4096 bytes; the
+// pairs come in order, each --expect followed by its --send.
+ParseOutcome addEndText(const OptionUse& use);
+ParseOutcome addExpectedText(const OptionUse& use);
+ParseOutcome addSentData(const OptionUse& use);
 
 // Every option word the parser knows, in the order --help lists them within
 // their group. The described single-dash words first, then the long ones.
@@ -225,6 +234,13 @@ inline constexpr OptionWord kOptionWords[] = {
     {"--max-time", true, "SECONDS", "end the run at most SECONDS after sercap started",
      OptionGroup::kEndOfRun,
      [](const OptionUse& u) { return parseWholeDecimal(u.value, &u.settings.maxTimeSeconds); }},
+    {"--end-on", true, "TEXT", "end the run once TEXT arrives, also a prompt (may be repeated)",
+     OptionGroup::kEndOfRun, addEndText},
+    {"--expect", true, "TEXT", "wait for TEXT, then send the --send after it (pairs, in order)",
+     OptionGroup::kTransmissions, addExpectedText},
+    {"--send", true, "DATA",
+     "sent once its --expect matched; escapes \\n \\r \\t \\\\ \\xHH in all three",
+     OptionGroup::kTransmissions, addSentData},
     {"--summary", true, "FILE", "write a JSON summary of the run to FILE at its end",
      OptionGroup::kTestRacks,
      [](const OptionUse& u) {

@@ -209,14 +209,19 @@ TEST(CommandLine, UsageOutcomes) {
 TEST(CommandLine, OptionTableMatchesTheParser) {
   CommandLine line;
   for (const OptionWord& option : kOptionWords) {
-    // Marker options are only accepted after "-mh".
+    // Marker options are only accepted after "-mh"; the dialogue's pairs
+    // only whole.
     const std::string word = option.word;
     std::vector<std::string> before;
+    std::vector<std::string> after;
     if (word == "-ms" || word == "-me") before = {"-mh"};
+    if (word == "--send") before = {"--expect", "x"};
+    if (word == "--expect") after = {"--send", "y"};
     auto parse = [&](std::vector<std::string> rest) {
       std::vector<std::string> args = before;
       args.push_back(word);
       args.insert(args.end(), rest.begin(), rest.end());
+      if (!rest.empty()) args.insert(args.end(), after.begin(), after.end());
       return line.parse(args).result.outcome;
     };
     if (option.takesValue) {

@@ -186,3 +186,43 @@ TEST(LongOptions, WaitAndReconnect) {
     EXPECT_EQ(line.parse(args).outcome, ParseOutcome::kUsage) << args.back();
   }
 }
+
+// The dialogue's options: escapes decoded, pairs kept in order, end texts
+// beside them in any place.
+TEST(LongOptions, DialoguePairsAndEndTexts) {
+  CommandLine line;
+  Parsed p = line.parse({"--expect", "Hit any key", "--end-on=login:", "--send", " ", "--expect",
+                         "=>\\x20", "--send=run selftest\\n", "--end-on", "\\x00\\xff\\\\\\r\\t"});
+  ASSERT_EQ(p.outcome, ParseOutcome::kRun);
+  const DialogueSettings& d = p.settings.dialogue;
+  ASSERT_EQ(d.steps.size(), 2u);
+  EXPECT_EQ(d.steps[0].expect, "Hit any key");
+  EXPECT_EQ(d.steps[0].send, " ");
+  EXPECT_EQ(d.steps[1].expect, "=> ");
+  EXPECT_EQ(d.steps[1].send, "run selftest\n");
+  EXPECT_EQ(d.endTexts, (std::vector<std::string>{"login:", std::string("\0\xff\\\r\t", 5)}));
+  // An empty answer is a step that only waits; -tx keeps its backslashes.
+  Parsed waits = line.parse({"--expect", "ready", "--send", "", "-tx", "a\\n"});
+  ASSERT_EQ(waits.outcome, ParseOutcome::kRun);
+  EXPECT_EQ(waits.settings.dialogue.steps[0].send, "");
+  EXPECT_STREQ(waits.settings.txString, "a\\n");
+  EXPECT_FALSE(line.parse({"-tx", "x"}).settings.dialogue.enabled());
+
+  const std::vector<std::string> usage[] = {
+      {"--send", "x"},                                    // no --expect before it
+      {"--expect", "a"},                                  // no --send after it
+      {"--expect", "a", "--expect", "b", "--send", "c"},  // two texts for one answer
+      {"--expect", "a", "--send", "b", "--send", "c"},    // two answers for one text
+      {"--expect", "", "--send", "x"},
+      {"--end-on", ""},
+      {"--end-on", std::string(4097, 'x')},
+      {"--end-on", "\\q"},
+      {"--end-on", "end\\"},
+      {"--expect", "\\x4", "--send", "x"},
+      {"--expect", "a", "--send", "\\xg0"},
+  };
+  for (const auto& args : usage) {
+    EXPECT_EQ(line.parse(args).outcome, ParseOutcome::kUsage) << args[0] << " " << args[1];
+  }
+  EXPECT_EQ(line.parse({"--end-on", std::string(4096, 'x')}).outcome, ParseOutcome::kRun);
+}
