@@ -141,6 +141,30 @@ TEST_P(PortNamingTest, ReconnectCapturesOnIntoTheSameFile) {
   EXPECT_EQ(result.out.find("WaitCommEvent"), std::string::npos) << result.out;
 }
 
+// A prompt that an unplug cuts in two is still found: the search goes on
+// with the new device, and the answer goes to it.
+TEST_F(PortReturnTest, APromptSplitByAnUnplugIsAnsweredOnTheNewDevice) {
+  auto first = std::make_unique<PtyDevice>();
+  linkTo(*first);
+  auto run = start({portName(), "--reconnect", "-ntx", "1", "-t", "30", "-f", "out.spt", "--expect",
+                    "Hit any key", "--send", " ", "--end-on", "login:"});
+  ASSERT_TRUE(awaitTransmission(*first, *run));
+  ASSERT_TRUE(first->send("Hit any "));
+  ASSERT_TRUE(first->waitUntilTaken());
+  unplug(*first);
+  ASSERT_TRUE(awaitOutput(*run, lostLine())) << run->outputSoFar();
+  PtyDevice second;
+  linkTo(second);
+  ASSERT_TRUE(awaitOutput(*run, backLine())) << run->outputSoFar();
+  ASSERT_TRUE(second.send("key to stop autoboot"));
+  EXPECT_EQ(second.receive(1, seconds(20)), " ");
+  ASSERT_TRUE(second.send("\nlogin: "));
+  ProgramResult result = finish(*run);
+
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(workFile("out.spt"), "Hit any key to stop autoboot\r\nlogin:\r\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Names, PortNamingTest,
                          ::testing::Values(Naming::kPortMap, Naming::kLinkPath),
                          [](const auto& info) {

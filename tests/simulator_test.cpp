@@ -1,5 +1,6 @@
 // sercap against the simulated device, sercap-sim: a report played by
 // another process, at the pace that process chooses.
+#include <regex>
 #include <thread>
 
 #include "sercap_test.h"
@@ -108,6 +109,37 @@ TEST_F(SimulatorTest, SlowDeviceWithPausesInsideLines) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "\n>>> kwo end\n\n");
   EXPECT_EQ(workFile("out.spt"), "first half second half\r\nnext line\r\nkwo end\r\n");
+}
+
+// The board dialogue end to end: the autoboot countdown interrupted, the
+// self-test run at the prompt, the run ended by the login prompt.
+TEST_F(SimulatorTest, BoardDialogue) {
+  std::string path;
+  auto sim = startSimulator({"--board", "--hold", "0", "--record", "received.bin"}, &path);
+  ASSERT_EQ(path.rfind("/dev/", 0), 0u) << "no terminal path from sercap-sim: " << path;
+
+  auto run = start({portFor(path), "-t", "30", "-f", "out.spt", "--summary", "s.json", "--expect",
+                    "Hit any key", "--send", " ", "--expect", "=> ", "--send", "run selftest\\n",
+                    "--end-on", "login:"});
+  ProgramResult result = finish(*run);
+  finishSimulator(*sim);
+
+  EXPECT_EQ(result.status, 0);
+  // A "!" for each carriage return and backspace the filter drops.
+  EXPECT_TRUE(std::regex_match(result.out, std::regex("!+\n"))) << result.out;
+  const std::string file = workFile("out.spt");
+  EXPECT_NE(file.find("\r\nHit any key to stop autoboot:  3 0\r\n=> run selftest\r\n"
+                      "Running self-test ...\r\n"),
+            std::string::npos)
+      << file;
+  EXPECT_NE(file.find("\r\nALL TESTS PASSED\r\n"), std::string::npos) << file;
+  EXPECT_EQ(file.substr(file.size() - 17), "simboard login:\r\n");
+  EXPECT_EQ(workFile("received.bin"), " run selftest\n");
+  const std::string json = workFile("s.json");
+  EXPECT_NE(json.find("\"end\": \"end-text\",\n  \"end_text\": \"login:\",\n"
+                      "  \"expect\": {\"steps\": 2, \"matched\": 2},"),
+            std::string::npos)
+      << json;
 }
 
 }  // namespace

@@ -130,6 +130,27 @@ TEST_F(NetTest, TransmissionsArriveAtTheDevice) {
   }
 }
 
+// A prompt without a line feed is read as it arrives over the network too,
+// and the answer reaches the device whole: 0xFF escaped for telnet, given
+// as an escape so that any console can type it.
+TEST_F(NetTest, APromptIsAnsweredAndTheLoginPromptEndsTheRun) {
+  for (bool rfc2217 : {true, false}) {
+    SCOPED_TRACE(rfc2217 ? "rfc2217" : "tcp");
+    PtyDevice device;
+    Ser2net server(device.slavePath());
+    const std::string file = rfc2217 ? "rfc.spt" : "tcp.spt";
+    auto run = startOn(device, urlFor(server, rfc2217),
+                       {"-ntx", "1", "-f", file, "-t", "20", "--expect", "key:", "--send",
+                        "\\xff\\r", "--end-on", "login:"});
+    ASSERT_NE(run, nullptr);
+    ASSERT_TRUE(device.send("press a key:"));
+    EXPECT_EQ(device.receive(2, 20s), "\xff\r");
+    ASSERT_TRUE(device.send("\r\nlogin: "));
+    EXPECT_EQ(finish(*run).status, 0);
+    EXPECT_EQ(workFile(file), "press a key:\r\nlogin:\r\n");
+  }
+}
+
 // A server that goes away ends the run as a line failure, with everything
 // received before kept.
 TEST_F(NetTest, ServerStoppedMidCaptureIsALineFailure) {
