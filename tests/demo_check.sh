@@ -4,6 +4,7 @@
 # appends to out/demo.spt and shows what this run added; a simulated device
 # that ends, prints something else or nothing instead of its terminal's path
 # makes the demo fail with a message saying so, without waiting for more.
+# With --board, the dialogue with the simulated board runs to its login prompt.
 #   tests/demo_check.sh SERCAP SERCAP-SIM
 set -uo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -42,6 +43,14 @@ for run in 1 2; do
 done
 printf %s "$report$report" | cmp -s - "$work/real/out/demo.spt" ||
   fail "out/demo.spt after two runs: $(od -c "$work/real/out/demo.spt" | head)"
+
+"$work/real/scripts/demo" --board >"$work/board.out" 2>&1
+status=$?
+[ $status -eq 0 ] || fail "--board: status $status: $(cat "$work/board.out")"
+grep -q '^>>>sent 2$' "$work/board.out" || fail "--board: the self-test was not asked for"
+added=$(sed -n '/^--- added to out\/demo.spt/,/^--- exit status/p' "$work/board.out" | sed '1d;$d')
+[[ $added == *$'ALL TESTS PASSED\\r\\n\n'* && $added == *'simboard login:\r\n' ]] ||
+  fail "--board showed: $added"
 
 # Devices that never print their path: each a script that execs its last
 # step, so that the demo's ending it ends it.
