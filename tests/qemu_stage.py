@@ -543,6 +543,44 @@ def text_payload(size, seed):
     return bytes(out)
 
 
+def exchanges(*pairs):
+    """A feed for a dialogue: each (heard, said) in turn, once the host has
+    received exactly `heard` from sercap, it sends `said` as the device."""
+    state = {"next": 0}
+
+    def feed(guest):
+        i = state["next"]
+        if i < len(pairs) and guest.device_rx == pairs[i][0]:
+            state["next"] = i + 1
+            guest.send_device(pairs[i][1])
+
+    return feed
+
+
+# One step of a board's dialogue: the device's cue and answer, and what the
+# capture file and summary then hold (the stages' dialogue steps).
+DIALOGUE_OPTIONS = ('-tx . -ntx 1 -t 10 --expect "any key" --send " " --end-on "login:" '
+                    "--summary /tmp/board.json")
+DIALOGUE_FEED = ((b".", b"Hit any key to stop autoboot:  3"), (b". ", b"\b\b 0\r\nboard login: "))
+DIALOGUE_FILE = b"Hit any key to stop autoboot:  3 0\r\nboard login:\r\n"
+
+
+def dialogue_problems(r):
+    """What went wrong in a dialogue step: the prompt, which has no line feed,
+    was read as it arrived and answered, and the login prompt ended the run."""
+    problems = []
+    if r.status != 0:
+        problems.append("sercap status %s, expected 0" % r.status)
+    if r.device_rx != b". ":
+        problems.append("the device received %r, expected the cue and the answer" % r.device_rx)
+    if r.file != DIALOGUE_FILE:
+        problems.append("capture file %r, expected %r" % (r.file, DIALOGUE_FILE))
+    for key in ('"end": "end-text"', '"end_text": "login:"', '"expect": {"steps": 1, "matched": 1}'):
+        if key not in r.text:
+            problems.append("the summary lacks %s" % key)
+    return problems
+
+
 def indent(lines):
     return "".join("        %s\n" % line for line in lines)
 

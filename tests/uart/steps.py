@@ -12,7 +12,8 @@ import hashlib
 import re
 
 import qemu_stage
-from qemu_stage import Step, after_bytes, text_payload
+from qemu_stage import (DIALOGUE_FEED, DIALOGUE_OPTIONS, Step, after_bytes, dialogue_problems,
+                        exchanges, text_payload)
 from results import MARK_BEFORE, MARK_READY, MARK_AFTER
 
 CTRL_Z = b"\x1a"
@@ -302,6 +303,10 @@ def all_steps():
                     wait=False, capture="/tmp/brk.spt") + "; echo @@summary; cat /tmp/brk.json",
              check_break_and_bytes,
              feed=after_cue(b"ab", BREAK, b"\x01\x02cd\x7f\xfe\xff\n", CTRL_Z + b"\n")),
+        Step("board dialogue: a prompt without a line feed answered, the login prompt ends it",
+             sercap("/dev/ttyS1 %s -f /tmp/board.spt" % DIALOGUE_OPTIONS, wait=False,
+                    capture="/tmp/board.spt") + "; echo @@summary; cat /tmp/board.json",
+             dialogue_problems, feed=exchanges(*DIALOGUE_FEED)),
         Step("port listing: COM1 from sysfs, lines left alone",
              sercap("", wait=False, lines="none", limit=10), check_listing),
         Step("capture through COM1",

@@ -16,7 +16,8 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 import qemu_stage  # noqa: E402
-from qemu_stage import after_bytes, text_payload  # noqa: E402
+from qemu_stage import (DIALOGUE_FEED, DIALOGUE_OPTIONS, after_bytes, dialogue_problems,  # noqa: E402
+                        exchanges, text_payload)
 
 CTRL_Z_LF = b"\x1a\n"
 FTDI, ACM, GADGET = "/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyGS0"
@@ -491,6 +492,11 @@ def all_steps():
         Step("ttyACM0 -setsignal", sercap("%s -setsignal %s -tx . -ntx 1" % (ACM, SIGNALS),
                                           probe=gadget(), mon=True),
              check_acm_signals),
+        Step("ttyUSB0 board dialogue: a prompt without a line feed answered, the login "
+             "prompt ends it",
+             sercap("%s %s -f /tmp/board.spt" % (FTDI, DIALOGUE_OPTIONS),
+                    capture="/tmp/board.spt") + "; echo @@summary; cat /tmp/board.json",
+             dialogue_problems, feed=exchanges(*DIALOGUE_FEED)),
         transmission_step("ttyUSB0 transmissions: 5000 bytes twice", FTDI, big, big_text, 2),
         transmission_step("ttyACM0 transmissions: 5000 bytes twice", ACM, big, big_text, 2),
         transmission_step("ttyACM0 transmissions: 3 times, -nov", ACM, "hello", b"hello", 3,
