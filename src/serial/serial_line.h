@@ -39,7 +39,8 @@ class SerialLine {
 
   // Wait for a line: blocks until a line feed has come in since the previous
   // wait returned (several give one wake-up), or the line's queue is full;
-  // read by arrival (LineSettings::readByArrival), until any byte waits.
+  // read by arrival (LineSettings::readByArrival), any byte counts as a line
+  // feed, and one left queued wakes it too.
   // Returns 0, kWaitStopped after stopWaiting(), or the error number of a
   // line that failed (hang-up, I/O error). Meanwhile waiting text is sent as
   // the line takes it.
