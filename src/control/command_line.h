@@ -167,7 +167,7 @@ inline constexpr OptionWord kOptionWords[] = {
     {"-nov", false, "", "wait for each transmission to be taken by the driver",
      OptionGroup::kTransmissions,
      [](const OptionUse& u) {
-       u.settings.useOverlapped = false;
+       u.settings.waitForEachTransmission = true;
        return ParseOutcome::kRun;
      }},
     {"-setsignal", true, "LIST", "line signals to apply before capturing, comma-separated",
