@@ -86,7 +86,7 @@ ParseOutcome useSplitMarkers(const OptionUse& use, bool showRejected);
 ParseOutcome replaceSplitMarker(const OptionUse& use, uint8_t* marker, const char* option);
 
 // Every option word the parser knows, in the order --help lists them within
-// their group. The described single-dash words first, then the long ones.
+// their group. The single-dash words first, then the long ones.
 inline constexpr OptionWord kOptionWords[] = {
     // Port and file.
     {"-f", true, "FILE", "capture file, appended to (default zurout.spt)",
