@@ -26,10 +26,9 @@ struct CaptureSettings {
   bool showRejected = false;
   uint8_t beginMarker = 0;  // 0: no begin marker
   uint8_t endMarker = 0;    // 0: no end marker
-  // Whether transmissions are handed over without waiting; "-nov" clears it
-  // and the supervisor then waits for each one. The name is historical: the
-  // described program's port I/O was asynchronous ("overlapped") unless cleared.
-  bool useOverlapped = true;
+  // "-nov": the supervisor waits for each transmission to be taken by the
+  // driver instead of handing it over and going on.
+  bool waitForEachTransmission = false;
   const char* txString = "^";
   int32_t txCount = 0;  // transmissions; the supervisor counts down a copy of its own
   const char* signalList = nullptr;

@@ -95,7 +95,7 @@ ParseOutcome addExpectedText(const OptionUse& use);
 ParseOutcome addSentData(const OptionUse& use);
 
 // Every option word the parser knows, in the order --help lists them within
-// their group. The described single-dash words first, then the long ones.
+// their group. The single-dash words first, then the long ones.
 inline constexpr OptionWord kOptionWords[] = {
     // Port and file.
     {"-f", true, "FILE", "capture file, appended to (default zurout.spt)",
@@ -176,7 +176,7 @@ inline constexpr OptionWord kOptionWords[] = {
     {"-nov", false, "", "wait for each transmission to be taken by the driver",
      OptionGroup::kTransmissions,
      [](const OptionUse& u) {
-       u.settings.useOverlapped = false;
+       u.settings.waitForEachTransmission = true;
        return ParseOutcome::kRun;
      }},
     {"-setsignal", true, "LIST", "line signals to apply before capturing, comma-separated",

@@ -76,7 +76,7 @@ TEST(CommandLine, EachOptionSetsItsField) {
   EXPECT_EQ(s.logLevel, 2);
   EXPECT_TRUE(s.progress);
   EXPECT_TRUE(s.filterOff);
-  EXPECT_FALSE(s.useOverlapped);
+  EXPECT_TRUE(s.waitForEachTransmission);
   EXPECT_EQ(s.stopBitCode, 2);
   EXPECT_EQ(s.stopBitsShown(), 2);
   EXPECT_EQ(s.flowControl, 0);

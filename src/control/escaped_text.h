@@ -1,7 +1,7 @@
 // The escapes of the dialogue options' values (--end-on, --expect, --send),
 // since a line feed, a carriage return or an odd byte is hard to type on
 // some consoles: \n \r \t \\ and \xHH (two hex digits, any byte). The
-// described -tx keeps its value as typed.
+// single-dash -tx keeps its value as typed.
 #pragma once
 
 #include <optional>

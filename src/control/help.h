@@ -8,7 +8,7 @@
 // The banner's first line: "<program> version <number>".
 void printVersion(std::FILE* out, const char* program);
 
-// Every option, the described ones and the long ones, one line each, under
+// Every option, the single-dash ones and the long ones, one line each, under
 // the heading of its group.
 void printHelp(std::FILE* out, const char* program);
 

@@ -40,7 +40,7 @@ TEST(LongOptions, EachSetsOnlyItsOwnField) {
   EXPECT_LT(none.settings.maxTimeSeconds, 0);
   EXPECT_EQ(none.settings.timestamps, TimestampMode::kOff);
 
-  // Long options leave the described settings and the debug line alone.
+  // Long options leave the single-dash options' settings and the debug line alone.
   Parsed all = line.parse({"COM2", "--expect-end", "-d", "--timestamps", "-t", "5", "--fail-on",
                            "a", "--fail-on=b c", "--fail-on", "a"});
   ASSERT_EQ(all.outcome, ParseOutcome::kRun);

@@ -1,4 +1,4 @@
-// What the long options add to a capture run, beside its described steps:
+// What the long options add to a capture run, beside its basic steps:
 // the deadline (--max-time), the raw copy (--raw), the line tap (--fail-on,
 // --timestamps), and at the end the status (3, 5) and the summary
 // (--summary). Without the long options it changes nothing.

@@ -95,10 +95,7 @@ void supervise(const CaptureSettings& settings, WorkerState& state, SerialLine& 
     if (transmissionsLeft != 0 && !keeper.away()) {
       if (transmissionsLeft > 0) --transmissionsLeft;  // a negative count never runs out
       port.transmit(settings.txString, txLength);
-      // "-nov" clears useOverlapped: the supervisor then waits for each
-      // transmission to go out.
-      const bool waitForTransmission = !settings.useOverlapped;
-      if (waitForTransmission) {
+      if (settings.waitForEachTransmission) {
         Wake sent = awaitTransmission(state, port, interruption, answers, passDue);
         // A lost port is the next pass's to take over.
         if (sent == Wake::kInterrupted || (sent == Wake::kWoken && !keeper.lineInUse())) return;
