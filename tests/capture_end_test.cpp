@@ -275,10 +275,7 @@ TEST_F(CaptureEndTest, CtrlCEndsARunStartedWithCtrlCDisabled) {
   ASSERT_NE(run, nullptr);
   ASSERT_TRUE(device.send("one\n"));
   // The run is under way once the line is in the file.
-  for (int i = 0; i < 200 && workFile("out.spt").empty(); ++i) {
-    std::this_thread::sleep_for(milliseconds(50));
-  }
-  ASSERT_EQ(workFile("out.spt"), "one\r\n");
+  ASSERT_EQ(awaitWorkFile("out.spt", "one\r\n"), "one\r\n");
   run->signal(SIGINT);
   ProgramResult result = finish(*run);
 
