@@ -490,6 +490,22 @@ TEST_F(SummaryTest, FailTextsAsWritten) {
       << json;
 }
 
+// Under -filteroff the device's own carriage return is kept in the file, but
+// for a fail match it belongs to the line end, as without -filteroff: a job
+// reads the same text whichever filter the run used.
+TEST_F(SummaryTest, FailTextUnderFilterOffLeavesOutTheDevicesCarriageReturn) {
+  PtyDevice device;
+  auto run = startOnLine(device, {"-ntx", "1", "-t", "30", "-f", "out.spt", "--summary", "s.json",
+                                  "-filteroff", "--fail-on", "abc"});
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(device.send("abc\r\nok\n\x1a\n"));
+  ProgramResult result = finish(*run);
+  EXPECT_EQ(result.status, 3);
+  const std::string json = summary();
+  EXPECT_NE(json.find("    {\"line\": 1, \"text\": \"abc\"}\n"), std::string::npos) << json;
+  EXPECT_EQ(workFile("out.spt"), "abc\r\r\nok\r\n");
+}
+
 // Timestamps stamp the text that -mh keeps, from the first byte of each
 // line; they are not counted by the filter's counters (-d) and are never
 // taken for the end phrase or a fail text.
