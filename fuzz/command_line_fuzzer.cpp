@@ -15,10 +15,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "control/command_line.h"
+#include "control/escaped_text.h"
 
 namespace {
 
@@ -191,6 +193,22 @@ void checkOptionsLine(const Parse& p) {
         "debug options line shows the time-out and the file");
 }
 
+// The dialogue's options over a run, whose pairs are complete: a text looked
+// for holds 1 to 4096 bytes once its escapes are decoded, and a pair is an
+// --expect followed by its --send.
+void checkDialogue(const uint8_t* data, size_t size, const std::string& word, const char* value,
+                   ParseOutcome valued) {
+  const std::optional<std::string> text = decodeEscapes(value);
+  const bool goodText = text && !text->empty() && text->size() <= DialogueSettings::kMaxText;
+  if (word == "--end-on") {
+    check((valued == ParseOutcome::kRun) == goodText, "--end-on takes a good text only");
+  } else {
+    check(valued == ParseOutcome::kUsage, "half a pair: usage");
+  }
+  const AppendedParse pair(data, size, {"--expect", value, "--send", value});
+  check((pair.p.result.outcome == ParseOutcome::kRun) == goodText, "a pair with a good text runs");
+}
+
 // What one more option does to an argument list that parses to a run. The
 // option is chosen by the input, so that every one is tried over a run.
 void checkAppending(const uint8_t* data, size_t size, const ArgumentList& args) {
@@ -198,8 +216,9 @@ void checkAppending(const uint8_t* data, size_t size, const ArgumentList& args) 
   const OptionWord& option = kOptionWords[size % kOptions];
   const std::string word = option.word;
   // Options whose value is checked beyond being there.
+  const bool dialogue = word == "--end-on" || word == "--expect" || word == "--send";
   const bool checkedValue = word == "-ms" || word == "-me" || word == "--fail-on" ||
-                            word == "--max-time" || word == "--wait";
+                            word == "--max-time" || word == "--wait" || dialogue;
   const bool longOption = word.rfind("--", 0) == 0;
 
   const AppendedParse alone(data, size, {option.word});
@@ -233,6 +252,7 @@ void checkAppending(const uint8_t* data, size_t size, const ArgumentList& args) 
     check(valued.p.result.outcome == ParseOutcome::kRun,
           "a value option with its value keeps the run");
   }
+  if (dialogue) checkDialogue(data, size, word, value, valued.p.result.outcome);
   if (longOption) {
     // "--name=value" is "--name value" for an option that takes one, and the
     // usage text for one that takes none.
